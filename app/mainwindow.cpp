@@ -1,0 +1,102 @@
+#include "app/mainwindow.h"
+
+#include "app/modal_ui.h"
+#include "serial/scan_thread.h"
+#include "serial/serial_port.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QSpacerItem *new_spacer()
+{
+    return new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), modal(std::make_unique<DialogModalUi>())
+{
+    setGeometry(600, 100, 500, 400);
+    port_count = 0;
+
+    central_widget = new QWidget(this);
+    setWindowTitle(QStringLiteral("Tessik Update Tool V1.0"));
+    setCentralWidget(central_widget);
+
+    main_layout = new QVBoxLayout();
+    open_button = new QPushButton(tr("open file"));
+    update_button = new QPushButton(tr("update"));
+    QSpacerItem *tip_spacer_above = new_spacer();
+    QSpacerItem *tip_spacer_below = new_spacer();
+    QSpacerItem *button_spacer_middle = new_spacer();
+    QSpacerItem *button_spacer_right = new_spacer();
+    log_view = new QTextEdit();
+    tip_label = new QLabel(tr("Please select upgrade equipment serial port:"));
+    ports_layout = new QHBoxLayout();
+    tip_layout = new QVBoxLayout();
+
+    load_port_table();
+
+    tip_layout->addItem(tip_spacer_above);
+    tip_layout->addWidget(tip_label);
+    tip_layout->addItem(tip_spacer_below);
+    main_layout->addLayout(tip_layout);
+
+    build_port_rows();
+
+    log_layout = new QHBoxLayout();
+    log_layout->addWidget(log_view);
+    button_layout = new QHBoxLayout();
+    button_layout->addWidget(open_button);
+    button_layout->addItem(button_spacer_middle);
+    button_layout->addWidget(update_button);
+    button_layout->addItem(button_spacer_right);
+    main_layout->addLayout(log_layout);
+    main_layout->addLayout(button_layout);
+    central_widget->setLayout(main_layout);
+
+    connect(open_button, SIGNAL(clicked()), this, SLOT(open_file()));
+    connect(update_button, SIGNAL(clicked()), this, SLOT(send_file()));
+
+    recv_timer = new QTimer();
+    connect(recv_timer, SIGNAL(timeout()), this, SLOT(recv_bit()));
+    recv_timer->setInterval(300);
+    xmodem_timer = new QTimer();
+    connect(xmodem_timer, SIGNAL(timeout()), this, SLOT(recv_xmodem_bit()));
+    reset_timer = new QTimer();
+    connect(reset_timer, SIGNAL(timeout()), this, SLOT(check_reset()));
+
+    current_port = 0;
+}
+
+MainWindow::~MainWindow()
+{
+    delete recv_timer;
+    delete xmodem_timer;
+    delete reset_timer;
+    delete port;
+    close_image();
+    // A scan still running when the window closes is left to end with the
+    // process: destroying a running QThread aborts the program.
+    for (Thread *thread : qAsConst(scan_threads)) {
+        if (thread->isFinished()) {
+            delete thread;
+        } else {
+            disconnect(thread, nullptr, this, nullptr);
+        }
+    }
+}
+
+void MainWindow::set_modal_ui(std::unique_ptr<ModalUi> ui)
+{
+    modal = std::move(ui);
+}

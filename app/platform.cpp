@@ -1,0 +1,117 @@
+#include "app/platform.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QThread>
+#include <cerrno>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <poll.h>
+#include <termios.h>
+#endif
+
+QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports)
+{
+    QStringList names = system_ports;
+    const QChar separator = QLatin1Char(':');
+    for (const QString &path : extra_ports.split(separator, Qt::SkipEmptyParts))
+        names << path.trimmed();
+    names.removeAll(QString());
+    return names;
+}
+
+QStringList list_port_names()
+{
+    QStringList system_ports;
+    if (qgetenv("TESSIK_SYSTEM_PORTS") != "off") {
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            system_ports << info.portName();
+    }
+    return merge_port_names(system_ports, qEnvironmentVariable("TESSIK_EXTRA_PORTS"));
+}
+
+QString device_name(const QString &port_name)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\\\.\\") + port_name;
+#else
+    if (port_name.startsWith(QLatin1Char('/')))
+        return port_name;
+    return QStringLiteral("/dev/") + port_name;
+#endif
+}
+
+void pause_ms(int ms)
+{
+    QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+std::FILE *open_image(const QString &path)
+{
+    if (path.isEmpty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (QFileInfo(path).isDir()) {
+        errno = EISDIR;
+        return nullptr;
+    }
+#ifdef Q_OS_WIN
+    return _wfopen(reinterpret_cast<const wchar_t *>(path.utf16()), L"rb");
+#else
+    return std::fopen(QFile::encodeName(path).constData(), "rb");
+#endif
+}
+
+qint64 image_size(std::FILE *file)
+{
+#ifdef Q_OS_WIN
+    const qint64 here = _ftelli64(file);
+    _fseeki64(file, 0, SEEK_END);
+    const qint64 size = _ftelli64(file);
+    _fseeki64(file, here, SEEK_SET);
+#else
+    const off_t here = ftello(file);
+    fseeko(file, 0, SEEK_END);
+    const qint64 size = ftello(file);
+    fseeko(file, here, SEEK_SET);
+#endif
+    return size;
+}
+
+bool seek_image(std::FILE *file, qint64 offset)
+{
+#ifdef Q_OS_WIN
+    return _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+void drain_output(qintptr handle)
+{
+#ifdef Q_OS_WIN
+    FlushFileBuffers(reinterpret_cast<HANDLE>(handle));
+#else
+    tcdrain(static_cast<int>(handle));
+#endif
+}
+
+bool input_ready(qintptr handle, int timeout_ms)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle);
+    Q_UNUSED(timeout_ms);
+    return true;
+#else
+    pollfd fd{static_cast<int>(handle), POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&fd, 1, timeout_ms);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0;
+#endif
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+// The small layer between the tool and the operating system: where the list
+// of serial ports comes from, how a port name becomes a device name, blocking
+// pauses, and opening the firmware image as raw bytes.
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <cstdio>
+
+// Names of the machine's serial ports followed by the entries of the
+// environment variable TESSIK_EXTRA_PORTS (paths separated by ':'), each
+// listed under its full path. TESSIK_SYSTEM_PORTS=off leaves the machine's
+// own ports out (tests and demos use it).
+QStringList list_port_names();
+
+// Pure part of list_port_names, for tests.
+QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports);
+
+// The device to open for a listed port name: "\\.\" + name on Windows;
+// elsewhere the name itself when it is an absolute path, else "/dev/" + name.
+QString device_name(const QString &port_name);
+
+// Blocks the calling thread.
+void pause_ms(int ms);
+
+// Opens the image read-only as raw bytes; any path (non-ASCII included).
+// Null, with errno set, when it cannot be opened or is not a regular file.
+std::FILE *open_image(const QString &path);
+
+// Size of an open file in bytes (64-bit), leaving the position where it was.
+qint64 image_size(std::FILE *file);
+
+// Moves the position of an open file to offset bytes from its start.
+bool seek_image(std::FILE *file, qint64 offset);
+
+// Waits until everything written to the serial device has left the line.
+void drain_output(qintptr handle);
+
+// True when the serial device has input (or a hang-up) within timeout_ms.
+// Where the platform has no cheap way to tell, it answers true.
+bool input_ready(qintptr handle, int timeout_ms);
