@@ -1,0 +1,149 @@
+// Pure logic: CRC and frames, progress text, the "OK" recogniser, log line
+// format, port listing and device names.
+
+#include "app/platform.h"
+#include "app/status_log.h"
+#include "serial/ok_reply.h"
+#include "xmodem/framing.h"
+
+#include <QLocale>
+#include <QtTest>
+
+class TestPureLogic : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crc_vectors()
+    {
+        const QByteArray digits("123456789");
+        QCOMPARE(xmodem_crc16(reinterpret_cast<const unsigned char *>(digits.constData()), 9), quint16(0x31C3));
+
+        unsigned char zeros[128] = {};
+        QCOMPARE(xmodem_crc16(zeros, 128), quint16(0x0000));
+        unsigned char subs[128];
+        memset(subs, 0x1A, sizeof subs);
+        QCOMPARE(xmodem_crc16(subs, 128), quint16(0xF8B0));
+    }
+
+    void frame_headers_and_lengths()
+    {
+        unsigned char data[128];
+        for (int i = 0; i < 128; ++i)
+            data[i] = static_cast<unsigned char>(i * 7 + 3);
+
+        const QByteArray first = build_frame(data, true, 1);
+        QCOMPARE(first.size(), 133);
+        QCOMPARE(first.left(3), QByteArray("\x01\x01\xFE", 3));
+        QCOMPARE(first.mid(3, 128), QByteArray(reinterpret_cast<const char *>(data), 128));
+        const quint16 crc = xmodem_crc16(data, 128);
+        QCOMPARE(quint8(first.at(131)), quint8(crc >> 8));
+        QCOMPARE(quint8(first.at(132)), quint8(crc & 0xFF));
+
+        QCOMPARE(build_frame(data, true, 255).left(3), QByteArray("\x01\xFF\x00", 3));
+        QCOMPARE(build_frame(data, true, 0).left(3), QByteArray("\x01\x00\xFF", 3));
+
+        const QByteArray checksum_frame = build_frame(data, false, 2);
+        QCOMPARE(checksum_frame.size(), 132);
+        int sum = 0;
+        for (unsigned char byte : data)
+            sum += byte;
+        QCOMPARE(quint8(checksum_frame.at(131)), quint8(sum % 256));
+    }
+
+    void progress_of_a_300_byte_image()
+    {
+        QCOMPARE(progress_text(128, 300), QStringLiteral("完成:42%"));
+        QCOMPARE(progress_text(256, 300), QStringLiteral("完成:85%"));
+        QCOMPARE(progress_text(300, 300), QStringLiteral("完成:100%"));
+        // Large images must not overflow on the way to the percentage.
+        QCOMPARE(progress_text(Q_INT64_C(3) << 31, Q_INT64_C(4) << 31), QStringLiteral("完成:75%"));
+    }
+
+    void row_lookup_in_string_order()
+    {
+        QMap<QString, QString> table;
+        for (const char *name : {"COM2", "COM10", "COM1"})
+            table.insert(QString::fromLatin1(name), QStringLiteral("false"));
+        QCOMPARE(row_of_port(table, QStringLiteral("COM1")), 0);
+        QCOMPARE(row_of_port(table, QStringLiteral("COM10")), 1);
+        QCOMPARE(row_of_port(table, QStringLiteral("COM2")), 2);
+        QCOMPARE(row_of_port(table, QStringLiteral("com2")), -1);
+    }
+
+    void ok_recogniser_data()
+    {
+        QTest::addColumn<QByteArray>("polls"); // '.' stands for an empty poll
+        QTest::addColumn<QString>("results");  // 'r' recognised, 'n' nothing read, '-' not yet
+        QTest::newRow("line end OK line end") << QByteArray("\r\nOK\r\n") << QStringLiteral("---r--");
+        QTest::newRow("O O K") << QByteArray("OOK") << QStringLiteral("---");
+        QTest::newRow("O, empty poll, K") << QByteArray("O.K") << QStringLiteral("-n-");
+        QTest::newRow("lower case") << QByteArray("ok") << QStringLiteral("--");
+        QTest::newRow("O then other then OK") << QByteArray("OxOK") << QStringLiteral("---r");
+    }
+
+    void ok_recogniser()
+    {
+        QFETCH(QByteArray, polls);
+        QFETCH(QString, results);
+        OkReplyState state;
+        QString seen;
+        for (char byte : polls) {
+            const bool empty = byte == '.';
+            switch (ok_reply_step(state, empty ? 0 : 1, empty ? '\n' : static_cast<unsigned char>(byte))) {
+            case OkPoll::recognised: seen += QLatin1Char('r'); break;
+            case OkPoll::nothing_read: seen += QLatin1Char('n'); break;
+            case OkPoll::not_yet: seen += QLatin1Char('-'); break;
+            }
+        }
+        QCOMPARE(seen, results);
+    }
+
+    void ok_recogniser_read_error_counts_as_line_feed()
+    {
+        OkReplyState state;
+        QCOMPARE(ok_reply_step(state, 1, 'O'), OkPoll::not_yet);
+        QCOMPARE(ok_reply_step(state, -1, '\n'), OkPoll::not_yet);
+        QCOMPARE(ok_reply_step(state, 1, 'K'), OkPoll::not_yet);
+    }
+
+    void ok_recogniser_counter_wraps_and_state_persists()
+    {
+        OkReplyState state;
+        for (int i = 0; i < 300; ++i)
+            QCOMPARE(ok_reply_step(state, 1, 'x'), OkPoll::not_yet);
+        QCOMPARE(int(state.poll_counter), 300 % 256);
+        // An 'O' left at the end of one run completes with the 'K' of the next.
+        QCOMPARE(ok_reply_step(state, 1, 'O'), OkPoll::not_yet);
+        QCOMPARE(int(state.o_seen), 1);
+        QCOMPARE(ok_reply_step(state, 1, 'K'), OkPoll::recognised);
+        QCOMPARE(int(state.poll_counter), 0);
+        QCOMPARE(&ok_reply_state(), &ok_reply_state());
+    }
+
+    void log_line_format()
+    {
+        QLocale::setDefault(QLocale::c());
+        const QDateTime when(QDate(2026, 12, 6), QTime(14, 5, 9));
+        const QString day = QLocale().toString(when, QStringLiteral("ddd"));
+        QCOMPARE(format_log_line(when, QStringLiteral("COM3对应设备升级成功")),
+                 QStringLiteral("2026-12-06 14:05:09 ") + day + QStringLiteral(" :COM3对应设备升级成功\n"));
+    }
+
+    void port_listing_and_device_names()
+    {
+        QCOMPARE(merge_port_names({QStringLiteral("ttyS0")}, QStringLiteral("/tmp/a:/tmp/b")),
+                 QStringList({QStringLiteral("ttyS0"), QStringLiteral("/tmp/a"), QStringLiteral("/tmp/b")}));
+        QCOMPARE(merge_port_names({}, QString()), QStringList());
+        QCOMPARE(merge_port_names({}, QStringLiteral("::/tmp/x:")), QStringList({QStringLiteral("/tmp/x")}));
+#ifdef Q_OS_WIN
+        QCOMPARE(device_name(QStringLiteral("COM3")), QStringLiteral("\\\\.\\COM3"));
+#else
+        QCOMPARE(device_name(QStringLiteral("ttyUSB0")), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(device_name(QStringLiteral("/tmp/sim/ttySIM")), QStringLiteral("/tmp/sim/ttySIM"));
+#endif
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPureLogic)
+#include "test_framing.moc"
