@@ -1,0 +1,148 @@
+// The polling port class on a pseudo-terminal, in the test's thread (no
+// event loop is ever run) and in a worker thread.
+
+#include "pty_pair.h"
+#include "serial/serial_port.h"
+#include "tools/line_rate.h"
+
+#include <QThread>
+#include <QtTest>
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void starts_closed_with_the_initial_settings()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        SerialPort port(pty.slave());
+        QVERIFY(!port.isOpen());
+        char byte;
+        QCOMPARE(port.read(&byte), -1);
+        QVERIFY(port.readAll().isEmpty());
+        port.flush(); // nothing to do while closed
+        QVERIFY(port.open());
+        QCOMPARE(port.baudRate(), 9600);
+        QCOMPARE(lineRate(pty.master_fd()), 9600u);
+    }
+
+    void read_one_byte()
+    {
+        PtyPair pty;
+        SerialPort port(pty.slave());
+        QVERIFY(port.open());
+        char byte = 0;
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(port.read(&byte), 0);
+        QVERIFY2(clock.elapsed() < 1000, "an empty read must return after its short time-out");
+
+        pty.send("OK");
+        QThread::msleep(50);
+        QCOMPARE(port.read(&byte), 1);
+        QCOMPARE(byte, 'O');
+        QCOMPARE(port.read(&byte), 1);
+        QCOMPARE(byte, 'K');
+        QCOMPARE(port.read(&byte), 0);
+    }
+
+    void read_all_without_event_loop()
+    {
+        PtyPair pty;
+        SerialPort port(pty.slave());
+        QVERIFY(port.open());
+        QVERIFY(port.readAll().isEmpty());
+
+        QByteArray sent;
+        for (int i = 0; i < 600; ++i)
+            sent.append(static_cast<char>(i * 13));
+        pty.send(sent);
+        QThread::msleep(100); // the bytes sit in the operating system meanwhile
+        QCOMPARE(port.readAll(), sent);
+        QVERIFY(port.readAll().isEmpty());
+    }
+
+    void read_all_in_a_worker_thread()
+    {
+        PtyPair pty;
+        QByteArray got;
+        bool opened = false;
+        QThread *worker = QThread::create([&] {
+            SerialPort port(pty.slave());
+            opened = port.open();
+            pty.send("+++ reply");
+            QThread::msleep(100);
+            got = port.readAll();
+        });
+        worker->start();
+        QVERIFY(worker->wait(5000));
+        delete worker;
+        QVERIFY(opened);
+        QCOMPARE(got, QByteArray("+++ reply"));
+    }
+
+    void write_then_flush()
+    {
+        PtyPair pty;
+        SerialPort port(pty.slave());
+        QVERIFY(port.open());
+        const QByteArray command("AT#UpdateFW\r\0\0", 14);
+        port.write(command);
+        port.flush();
+        QCOMPARE(pty.receive(14), command);
+
+        QByteArray frame(133, '\x5a');
+        for (int i = 0; i < 20; ++i)
+            port.write(frame);
+        port.flush();
+        QCOMPARE(pty.receive(20 * 133).size(), 20 * 133);
+    }
+
+    void open_missing_and_held()
+    {
+        SerialPort missing(QStringLiteral("/nonexistent/ttyNOPE"));
+        QVERIFY(!missing.open());
+        QVERIFY(!missing.isOpen());
+
+        PtyPair pty;
+        SerialPort first(pty.slave());
+        QVERIFY(first.open());
+        SerialPort second(pty.slave());
+        QVERIFY(!second.open());
+        first.close();
+        QVERIFY(second.open());
+    }
+
+    void all_rates_including_14400()
+    {
+        PtyPair pty;
+        SerialPort port(pty.slave());
+        QVERIFY(port.open());
+        for (int rate : {9600, 14400, 19200, 38400, 57600, 115200}) {
+            QVERIFY(port.setBaudRate(rate));
+            QCOMPARE(lineRate(pty.master_fd()), unsigned(rate));
+        }
+        QVERIFY(is_supported_rate(14400));
+        QVERIFY(!is_supported_rate(1234));
+    }
+
+    void vanished_device_is_reported()
+    {
+        PtyPair pty;
+        SerialPort port(pty.slave());
+        QVERIFY(port.open());
+        QVERIFY(!port.failed());
+        pty.close_master();
+        char byte;
+        QCOMPARE(port.read(&byte), -1);
+        QVERIFY(port.failed());
+        QVERIFY(port.readAll().isEmpty());
+        port.close();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "test_serial_port.moc"
