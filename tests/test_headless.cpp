@@ -1,0 +1,149 @@
+// The program without a window: arguments, output and exit status.
+
+#include "sim_harness.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exit_code = -1;
+    QString out;
+    QString err;
+};
+
+Run run_tool(const QStringList &args, int timeout_ms = 60000)
+{
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TESSIK_SYSTEM_PORTS"), QStringLiteral("off"));
+    env.remove(QStringLiteral("TESSIK_EXTRA_PORTS"));
+    tool.setProcessEnvironment(env);
+    tool.start(QStringLiteral(TESSIK_TOOL_PATH), args);
+    Run run;
+    if (!tool.waitForFinished(timeout_ms))
+        return run;
+    run.exit_code = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -2;
+    run.out = QString::fromUtf8(tool.readAllStandardOutput());
+    run.err = QString::fromUtf8(tool.readAllStandardError());
+    return run;
+}
+
+QString write_image(const QTemporaryDir &dir, int size)
+{
+    const QString path = dir.filePath(QStringLiteral("image.bin"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i * 31 + 7);
+    file.write(data);
+    return path;
+}
+
+} // namespace
+
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void successful_run()
+    {
+        SimModule sim({});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const Run run = run_tool({QStringLiteral("--file"), write_image(dir, 1000), QStringLiteral("--port"), sim.link()});
+        QCOMPARE(run.exit_code, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(lines.first().endsWith(QStringLiteral(" :开始升级") + sim.link() + QStringLiteral("对应的设备.......")));
+        QVERIFY(lines.last().endsWith(QStringLiteral(" :") + sim.link() + QStringLiteral("对应设备升级成功")));
+        QStringList progress;
+        for (const QString &line : lines) {
+            if (line.startsWith(sim.link() + QStringLiteral(" 完成:")))
+                progress << line.mid(sim.link().size() + 1);
+        }
+        QCOMPARE(progress, QStringList({QStringLiteral("完成:12%"), QStringLiteral("完成:25%"),
+                                        QStringLiteral("完成:38%"), QStringLiteral("完成:51%"),
+                                        QStringLiteral("完成:64%"), QStringLiteral("完成:76%"),
+                                        QStringLiteral("完成:89%"), QStringLiteral("完成:100%")}));
+        QVERIFY(!run.err.contains(QStringLiteral("警告")));
+    }
+
+    void failed_run()
+    {
+        SimModule sim({QStringLiteral("--can-block"), QStringLiteral("2")});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const Run run = run_tool({QStringLiteral("--file"), write_image(dir, 1000), QStringLiteral("--port"), sim.link()});
+        QCOMPARE(run.exit_code, 1);
+        QVERIFY(run.out.contains(sim.link() + QStringLiteral("对应设备升级失败\n")));
+    }
+
+    void missing_image_is_reported_on_stderr()
+    {
+        SimModule sim({});
+        QVERIFY(sim.start());
+        const Run run = run_tool({QStringLiteral("--file"), QStringLiteral("/nonexistent/image.bin"),
+                                  QStringLiteral("--port"), sim.link()});
+        QCOMPARE(run.exit_code, 1);
+        QVERIFY(run.err.contains(QStringLiteral("警告: 打开升级文件失败\n")));
+        QVERIFY(run.out.contains(sim.link() + QStringLiteral("打开升级文件失败\n")));
+    }
+
+    void bad_arguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("unknown option") << QStringList({QStringLiteral("--fast")});
+        QTest::newRow("file argument missing") << QStringList({QStringLiteral("--port"), QStringLiteral("/tmp/x"), QStringLiteral("--file")});
+        QTest::newRow("no file") << QStringList({QStringLiteral("--port"), QStringLiteral("/tmp/x")});
+        QTest::newRow("no port") << QStringList({QStringLiteral("--file"), QStringLiteral("/tmp/x.bin")});
+        QTest::newRow("port not listed") << QStringList({QStringLiteral("--file"), QStringLiteral("/tmp/x.bin"), QStringLiteral("--port"), QStringLiteral("ttyNOPE9")});
+        QStringList nine = {QStringLiteral("--file"), QStringLiteral("/tmp/x.bin")};
+        for (int i = 0; i < 9; ++i)
+            nine << QStringLiteral("--port") << QStringLiteral("/tmp/p%1").arg(i);
+        QTest::newRow("nine ports") << nine;
+    }
+
+    void bad_arguments()
+    {
+        QFETCH(QStringList, args);
+        const Run run = run_tool(args, 10000);
+        QCOMPARE(run.exit_code, 2);
+        QVERIFY(run.err.contains(QStringLiteral("usage: tessik-update-tool")));
+    }
+
+    void help()
+    {
+        const Run run = run_tool({QStringLiteral("--help")}, 10000);
+        QCOMPARE(run.exit_code, 0);
+        QVERIFY(run.out.contains(QStringLiteral("--file IMAGE")));
+    }
+
+    void demo_script_headless()
+    {
+        QTemporaryDir dir;
+        QProcess demo;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("TESSIK_DEMO_NO_SETUP"), QStringLiteral("1"));
+        env.insert(QStringLiteral("TESSIK_DEMO_SIZE"), QStringLiteral("3000"));
+        env.insert(QStringLiteral("TESSIK_DEMO_DIR"), dir.path());
+        env.insert(QStringLiteral("TESSIK_BUILD_DIR"), QStringLiteral(TESSIK_BUILD_DIR));
+        demo.setProcessEnvironment(env);
+        demo.start(QStringLiteral(TESSIK_DEMO_SCRIPT), {});
+        QVERIFY(demo.waitForFinished(90000));
+        const QString out = QString::fromUtf8(demo.readAllStandardOutput());
+        QVERIFY2(demo.exitCode() == 0, qPrintable(out + QString::fromUtf8(demo.readAllStandardError())));
+        QVERIFY(out.contains(QStringLiteral("完成:100%")));
+        QVERIFY(out.contains(QStringLiteral("VERDICT: the module received the image intact (3000 bytes).")));
+    }
+};
+
+QTEST_MAIN(TestHeadless)
+#include "test_headless.moc"

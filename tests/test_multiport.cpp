@@ -1,0 +1,84 @@
+// Several ticked ports in one press of "update".
+
+#include "update_rig.h"
+
+class TestMultiPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void three_ports_all_succeed()
+    {
+        UpdateRig rig;
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(rig.add_module({}));
+        rig.open_window();
+        rig.choose_image(sample_image(400));
+        rig.update_all();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")) == 3
+                                     && rig.probe->idle(),
+                                 60000);
+        QStringList successes;
+        for (const QString &body : rig.probe->log_bodies()) {
+            if (body.endsWith(QStringLiteral("对应设备升级成功")))
+                successes << body.chopped(QStringLiteral("对应设备升级成功").size());
+        }
+        QStringList links;
+        for (const auto &sim : rig.modules)
+            links << sim->link();
+        std::sort(links.begin(), links.end());
+        QCOMPARE(successes, links); // in the window's order
+        QCOMPARE(rig.probe->current_port(), 0);
+        for (const auto &sim : rig.modules) {
+            QVERIFY(sim->waitForFinished(5000));
+            QCOMPARE(sim->outData(), rig.image);
+        }
+    }
+
+    void second_port_failing_stops_the_run()
+    {
+        UpdateRig rig;
+        // Links sort by creation, so module 1 is the second port.
+        QVERIFY(rig.add_module({}));
+        QVERIFY(rig.add_module({QStringLiteral("--can-block"), QStringLiteral("1")}));
+        QVERIFY(rig.add_module({}));
+        rig.open_window();
+        QCOMPARE(rig.probe->port_table().keys().at(1), rig.module(1).link());
+        rig.choose_image(sample_image(400));
+        rig.update_all();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.log_lines_ending_with(QStringLiteral("对应设备升级失败")) == 1
+                                     && rig.probe->idle(),
+                                 60000);
+        QCOMPARE(rig.log_lines_ending_with(rig.module(0).link() + QStringLiteral("对应设备升级成功")), 1);
+        QCOMPARE(rig.log_lines_ending_with(rig.module(1).link() + QStringLiteral("对应设备升级失败")), 1);
+        QVERIFY(rig.module(2).received().isEmpty());
+        QCOMPARE(rig.probe->current_port(), 0);
+        QVERIFY(rig.probe->update_button()->isEnabled());
+    }
+
+    void ticks_changed_during_a_run_wait_for_the_next_run()
+    {
+        UpdateRig rig;
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(rig.add_module({}));
+        rig.open_window();
+        rig.choose_image(sample_image(200));
+        const QString a = rig.module(0).link(), b = rig.module(1).link(), c = rig.module(2).link();
+        rig.probe->tick(a);
+        rig.probe->tick(c);
+        rig.probe->send_file();
+        QVERIFY(!rig.probe->update_button()->isEnabled());
+        rig.probe->tick(a, false);
+        rig.probe->tick(b, true);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")) == 2
+                                     && rig.probe->idle(),
+                                 60000);
+        QCOMPARE(rig.log_lines_ending_with(a + QStringLiteral("对应设备升级成功")), 1);
+        QCOMPARE(rig.log_lines_ending_with(c + QStringLiteral("对应设备升级成功")), 1);
+        QVERIFY(rig.module(1).received().isEmpty());
+        QVERIFY(rig.probe->boxes.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMultiPort)
+#include "test_multiport.moc"

@@ -1,0 +1,102 @@
+// The baud-rate scan against the simulated module.
+
+#include "sim_harness.h"
+#include "serial/scan_thread.h"
+#include "serial/serial_port.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+// The rates at which "+++" reached the module, in order.
+QList<int> escape_rates(const SimModule &sim)
+{
+    QList<int> rates;
+    for (const QJsonObject &record : sim.records()) {
+        if (record.value(QStringLiteral("dir")).toString() != QLatin1String("rx"))
+            continue;
+        const QByteArray bytes = QByteArray::fromHex(record.value(QStringLiteral("hex")).toString().toLatin1());
+        if (bytes.contains("+++"))
+            rates << record.value(QStringLiteral("baud")).toInt();
+    }
+    return rates;
+}
+
+struct Scan
+{
+    QList<QVariant> result;
+    bool port_free_at_report = false;
+};
+
+// Runs one scan; at the report, checks that the thread let go of the port.
+Scan run_scan(const QString &port, quint8 mode, int timeout_ms)
+{
+    Scan scan;
+    Thread thread(port, mode);
+    QObject receiver;
+    QObject::connect(&thread, &Thread::scan_result, &receiver,
+                     [&](bool found, QString rate, quint8 open_failed, quint8 echoed) {
+                         scan.result = {found, rate, int(open_failed), int(echoed)};
+                         SerialPort probe(port);
+                         scan.port_free_at_report = probe.open();
+                     });
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!scan.result.isEmpty(), timeout_ms);
+    thread.wait(5000);
+    return scan;
+}
+
+} // namespace
+
+class TestScanThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void found_at_115200_on_the_first_attempt()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("115200")});
+        QVERIFY(sim.start());
+        const Scan scan = run_scan(sim.link(), 0, 10000);
+        QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("115200"), 0, 0}));
+        QVERIFY(scan.port_free_at_report);
+        QCOMPARE(escape_rates(sim), QList<int>({115200}));
+    }
+
+    void found_at_57600_on_the_sixth_attempt()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("57600")});
+        QVERIFY(sim.start());
+        const Scan scan = run_scan(sim.link(), 5, 20000);
+        QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("57600"), 0, 5}));
+        QCOMPARE(escape_rates(sim), QList<int>({115200, 9600, 14400, 19200, 38400, 57600}));
+    }
+
+    void silent_module()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("none")});
+        QVERIFY(sim.start());
+        const Scan scan = run_scan(sim.link(), 9, 20000);
+        QCOMPARE(scan.result, (QList<QVariant>{false, QStringLiteral("115200"), 0, 9}));
+        QVERIFY(scan.port_free_at_report);
+        QCOMPARE(escape_rates(sim).size(), 6);
+    }
+
+    void held_port_is_not_tried()
+    {
+        SimModule sim({});
+        QVERIFY(sim.start());
+        SerialPort holder(sim.link());
+        QVERIFY(holder.open());
+        QElapsedTimer clock;
+        clock.start();
+        const Scan scan = run_scan(sim.link(), 3, 5000);
+        QCOMPARE(scan.result, (QList<QVariant>{false, QStringLiteral("115200"), 1, 3}));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(sim.received().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestScanThread)
+#include "test_scan_thread.moc"

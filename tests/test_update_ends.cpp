@@ -1,0 +1,105 @@
+// Updates that cannot start: the port held by another program, the window's
+// port operations on bad entries, and closing the window during a scan.
+
+#include "pty_pair.h"
+#include "tools/line_rate.h"
+#include "update_rig.h"
+
+#include <QProcess>
+
+namespace {
+const QString failed_title = QStringLiteral("Serial port failed to open");
+const QString failed_text =
+    QStringLiteral("Serial port failed to open \n the serial device does not exist or has been occupied");
+} // namespace
+
+class TestUpdateEnds : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void port_held_by_another_program()
+    {
+        UpdateRig rig;
+        QVERIFY(rig.add_module({}));
+        rig.open_window();
+        rig.choose_image(sample_image(300));
+        SerialPort holder(rig.module().link());
+        QVERIFY(holder.open());
+
+        rig.update_all();
+        QVERIFY(!rig.probe->update_button()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->update_button()->isEnabled(), 10000);
+        QCOMPARE(rig.probe->boxes.size(), 1);
+        QVERIFY(rig.probe->has_box(QStringLiteral("critical"), failed_title, failed_text));
+        QVERIFY(rig.probe->log_text().isEmpty());
+        QCOMPARE(rig.probe->current_port(), 0);
+        QVERIFY(rig.probe->idle());
+        QVERIFY(rig.module().received().isEmpty());
+
+        // The next press works once the port is free again.
+        holder.close();
+        rig.probe->send_file();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->xmodem_timer()->isActive() || rig.probe->idle(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->idle(), 20000);
+        QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 1);
+    }
+
+    void open_update_port_cases()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        qputenv("TESSIK_EXTRA_PORTS", pty.slave().toUtf8());
+        MainWindow window;
+        WindowProbe probe(window);
+
+        QCOMPARE(int(probe.open_update_port(0)), 1); // nothing ticked: empty entry
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("请选择升级串口")));
+        QVERIFY(probe.port() == nullptr);
+
+        probe.set_update_port(0, pty.slave());
+        probe.set_rate_text(QStringLiteral("14400"));
+        QCOMPARE(int(probe.open_update_port(0)), 0);
+        QCOMPARE(lineRate(pty.master_fd()), 14400u);
+        probe.close_port();
+        QVERIFY(!probe.port()->isOpen());
+
+        probe.set_rate_text(QStringLiteral("1234"));
+        QCOMPARE(int(probe.open_update_port(0)), 0);
+        QCOMPARE(lineRate(pty.master_fd()), 9600u);
+
+        // Still open: a second object on the same device cannot open it.
+        probe.boxes.clear();
+        QCOMPARE(int(probe.open_update_port(0)), 1);
+        QCOMPARE(probe.boxes.size(), 1);
+        QVERIFY(probe.has_box(QStringLiteral("critical"), failed_title, failed_text));
+        probe.close_port(); // nothing open in the window's object: only the timers stop
+    }
+
+    void closing_the_window_during_a_scan()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("none")});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("image.bin"));
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(sample_image(100));
+        file.close();
+
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TESSIK_EXTRA_PORTS"), sim.link());
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(TESSIK_CLOSE_DURING_SCAN_PATH), {image, sim.link(), QStringLiteral("1500")});
+        QVERIFY(app.waitForFinished(20000));
+        const QByteArray errors = app.readAllStandardError();
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY2(!errors.contains("QThread: Destroyed"), errors.constData());
+        QVERIFY2(!errors.contains("abort"), errors.constData());
+    }
+};
+
+QTEST_MAIN(TestUpdateEnds)
+#include "test_update_ends.moc"
