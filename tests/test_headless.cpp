@@ -136,7 +136,7 @@ private slots:
         env.insert(QStringLiteral("TESSIK_DEMO_DIR"), dir.path());
         env.insert(QStringLiteral("TESSIK_BUILD_DIR"), QStringLiteral(TESSIK_BUILD_DIR));
         demo.setProcessEnvironment(env);
-        demo.start(QStringLiteral(TESSIK_DEMO_SCRIPT), {});
+        demo.start(QStringLiteral(TESSIK_DEMO_SCRIPT), QStringList());
         QVERIFY(demo.waitForFinished(90000));
         const QString out = QString::fromUtf8(demo.readAllStandardOutput());
         QVERIFY2(demo.exitCode() == 0, qPrintable(out + QString::fromUtf8(demo.readAllStandardError())));

@@ -38,7 +38,6 @@ private slots:
     void second_port_failing_stops_the_run()
     {
         UpdateRig rig;
-        // Links sort by creation, so module 1 is the second port.
         QVERIFY(rig.add_module({}));
         QVERIFY(rig.add_module({QStringLiteral("--can-block"), QStringLiteral("1")}));
         QVERIFY(rig.add_module({}));

@@ -42,7 +42,10 @@ Scan run_scan(const QString &port, quint8 mode, int timeout_ms)
                          scan.port_free_at_report = probe.open();
                      });
     thread.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!scan.result.isEmpty(), timeout_ms);
+    QElapsedTimer clock;
+    clock.start();
+    while (scan.result.isEmpty() && clock.elapsed() < timeout_ms)
+        QTest::qWait(20);
     thread.wait(5000);
     return scan;
 }

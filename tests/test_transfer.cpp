@@ -33,7 +33,7 @@ private slots:
         }
         QCOMPARE(frames.last(), QByteArray(1, '\x04'));
         if (size == 300) {
-            QCOMPARE(frames[2].mid(3 + 44), QByteArray(84, '\x1A'));
+            QCOMPARE(frames[2].mid(3 + 44, 84), QByteArray(84, '\x1A'));
             QCOMPARE(rig.probe->progress_label(0)->text(), QStringLiteral("完成:100%"));
         }
         if (size == 0)

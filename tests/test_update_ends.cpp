@@ -68,7 +68,9 @@ private slots:
         QCOMPARE(int(probe.open_update_port(0)), 0);
         QCOMPARE(lineRate(pty.master_fd()), 9600u);
 
-        // Still open: a second object on the same device cannot open it.
+        probe.close_port();
+        SerialPort holder(pty.slave());
+        QVERIFY(holder.open());
         probe.boxes.clear();
         QCOMPARE(int(probe.open_update_port(0)), 1);
         QCOMPARE(probe.boxes.size(), 1);

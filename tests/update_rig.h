@@ -34,10 +34,12 @@ public:
     std::unique_ptr<WindowProbe> probe;
     QByteArray image;
 
-    // Starts a simulated module; false when it did not come up.
+    // Starts a simulated module; false when it did not come up. The ports
+    // are named so that they are listed in the order they were added.
     bool add_module(const QStringList &args)
     {
         modules.push_back(std::make_unique<SimModule>(args));
+        modules.back()->setLink(dir.filePath(QStringLiteral("ttySIM%1").arg(modules.size())));
         return modules.back()->start();
     }
 

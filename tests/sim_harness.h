@@ -1,0 +1,188 @@
+#pragma once
+
+// Runs tessik-module-sim (the simulated Wi-Fi module) for a test, in its own
+// temporary directory, and reads back what it recorded.
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <initializer_list>
+
+#ifndef TESSIK_SIM_PATH
+#error "TESSIK_SIM_PATH must name the tessik-module-sim binary"
+#endif
+
+inline int countOccurrences(const QByteArray& hay, const QByteArray& needle)
+{
+    if (needle.isEmpty())
+        return 0;
+    int count = 0;
+    for (int at = hay.indexOf(needle); at >= 0; at = hay.indexOf(needle, at + needle.size()))
+        ++count;
+    return count;
+}
+
+class SimModule {
+public:
+    // Two constructors so that SimModule sim({}) and SimModule sim({"--x", "1"})
+    // are not ambiguous with the (deleted) copy constructor.
+    SimModule(std::initializer_list<QString> extraArguments) : extra_(extraArguments) {}
+    explicit SimModule(const QStringList& extraArguments = {}) : extra_(extraArguments) {}
+
+    ~SimModule()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+    }
+
+    SimModule(const SimModule&) = delete;
+    SimModule& operator=(const SimModule&) = delete;
+
+    // Starts the simulator; true once it printed its SLAVE line and the link exists.
+    bool start(int timeout_ms = 5000)
+    {
+        if (!dir_.isValid())
+            return false;
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QString::fromUtf8(TESSIK_SIM_PATH), arguments());
+        if (!process_.waitForStarted(timeout_ms))
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeout_ms) {
+            while (process_.canReadLine()) {
+                if (process_.readLine().startsWith("SLAVE "))
+                    return QFileInfo::exists(link());
+            }
+            if (process_.state() == QProcess::NotRunning)
+                return false;
+            process_.waitForReadyRead(qMax(1, int(timeout_ms - timer.elapsed())));
+        }
+        return false;
+    }
+
+    // Where the port appears; by default in the module's own directory.
+    // Call before start(), e.g. to give several modules names that sort.
+    void setLink(const QString& path) { link_ = path; }
+    QString link() const { return link_.isEmpty() ? dir_.filePath(QStringLiteral("ttySIM")) : link_; }
+    QString outPath() const { return dir_.filePath(QStringLiteral("out.bin")); }
+    QString recordPath() const { return dir_.filePath(QStringLiteral("record.jsonl")); }
+
+    // Every line of the record so far (a line still being written is skipped).
+    QList<QJsonObject> records() const
+    {
+        QList<QJsonObject> list;
+        QFile file(recordPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return list;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines) {
+            QJsonDocument document = QJsonDocument::fromJson(line);
+            if (document.isObject())
+                list.append(document.object());
+        }
+        return list;
+    }
+
+    // Bytes the simulator read from the tool; only those at 'baud' when non-zero.
+    QByteArray received(int baud = 0) const
+    {
+        QByteArray bytes;
+        for (const QJsonObject& record : records()) {
+            if (record.value("dir").toString() == QLatin1String("rx")
+                && (baud == 0 || record.value("baud").toInt() == baud))
+                bytes += QByteArray::fromHex(record.value("hex").toString().toLatin1());
+        }
+        return bytes;
+    }
+
+    // Bytes the simulator wrote to the tool.
+    QByteArray sent() const
+    {
+        QByteArray bytes;
+        for (const QJsonObject& record : records()) {
+            if (record.value("dir").toString() == QLatin1String("tx"))
+                bytes += QByteArray::fromHex(record.value("hex").toString().toLatin1());
+        }
+        return bytes;
+    }
+
+    // The first record of this event (e.g. "done" carries "bytes"), empty if none.
+    QJsonObject event(const QString& name) const
+    {
+        for (const QJsonObject& record : records()) {
+            if (record.value("event").toString() == name)
+                return record;
+        }
+        return {};
+    }
+
+    bool hasEvent(const QString& name) const { return !event(name).isEmpty(); }
+
+    // Polls the record while keeping this thread's event loop running.
+    bool waitForEvent(const QString& name, int ms)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!hasEvent(name)) {
+            if (timer.elapsed() > ms)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(10);
+        }
+        return true;
+    }
+
+    bool waitForFinished(int ms)
+    {
+        return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);
+    }
+
+    // The simulator's exit code; -1 while running or when it crashed.
+    int exitCode() const
+    {
+        if (process_.state() != QProcess::NotRunning || process_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process_.exitCode();
+    }
+
+    // The received firmware without the trailing 0x1A padding.
+    QByteArray outData() const
+    {
+        QFile file(outPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray data = file.readAll();
+        int end = data.size();
+        while (end > 0 && data.at(end - 1) == '\x1a')
+            --end;
+        return data.left(end);
+    }
+
+private:
+    QStringList arguments() const
+    {
+        return QStringList { QStringLiteral("--link"), link(), QStringLiteral("--record"), recordPath(),
+                             QStringLiteral("--out"), outPath() }
+            + extra_;
+    }
+
+    QStringList extra_;
+    QString link_;
+    QTemporaryDir dir_;
+    QProcess process_;
+};

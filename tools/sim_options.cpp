@@ -1,0 +1,275 @@
+#include "sim_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+bool parseLong(const std::string& text, long& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && *end == '\0';
+}
+
+bool parseBlock(const std::string& text, long& block)
+{
+    return parseLong(text, block) && block >= 1;
+}
+
+bool parseSeconds(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && value >= 0 && value < 1e7;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool parseHex(const std::string& text, std::string& bytes)
+{
+    if (text.empty() || text.size() % 2 != 0)
+        return false;
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int hi = hexDigit(text[i]);
+        int lo = hexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        bytes.push_back(static_cast<char>(hi * 16 + lo));
+    }
+    return true;
+}
+
+// Turns \r, \n, \t, \\ and \xHH into the bytes they stand for.
+std::string unescape(const std::string& text)
+{
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c != '\\' || i + 1 >= text.size()) {
+            result.push_back(c);
+            continue;
+        }
+        char e = text[i + 1];
+        if (e == 'r' || e == 'n' || e == 't' || e == '\\') {
+            result.push_back(e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : '\\');
+            ++i;
+        } else if (e == 'x' && i + 3 < text.size() && hexDigit(text[i + 2]) >= 0
+                   && hexDigit(text[i + 3]) >= 0) {
+            result.push_back(static_cast<char>(hexDigit(text[i + 2]) * 16 + hexDigit(text[i + 3])));
+            i += 3;
+        } else {
+            result.push_back(c);
+        }
+    }
+    return result;
+}
+
+bool parseAppBaud(const std::string& text, unsigned& baud)
+{
+    if (text == "none") {
+        baud = 0;
+        return true;
+    }
+    static const std::set<long> rates { 9600, 14400, 19200, 38400, 57600, 115200 };
+    long value = 0;
+    if (!parseLong(text, value) || rates.count(value) == 0)
+        return false;
+    baud = static_cast<unsigned>(value);
+    return true;
+}
+
+// "N" or "N:COUNT"
+bool parseSilent(const std::string& text, BlockFaults& faults)
+{
+    size_t colon = text.find(':');
+    long block = 0;
+    long count = 1;
+    if (!parseBlock(text.substr(0, colon), block))
+        return false;
+    if (colon != std::string::npos && (!parseLong(text.substr(colon + 1), count) || count < 1))
+        return false;
+    faults.silent[block] = static_cast<int>(count);
+    return true;
+}
+
+// "N:HEX"
+bool parseReplyAfter(const std::string& text, BlockFaults& faults)
+{
+    size_t colon = text.find(':');
+    long block = 0;
+    std::string bytes;
+    if (colon == std::string::npos || !parseBlock(text.substr(0, colon), block)
+        || !parseHex(text.substr(colon + 1), bytes))
+        return false;
+    faults.replyAfter[block] = bytes;
+    return true;
+}
+
+bool addBlock(const std::string& text, std::set<long>& blocks)
+{
+    long block = 0;
+    if (!parseBlock(text, block))
+        return false;
+    blocks.insert(block);
+    return true;
+}
+
+using ValueParser = std::function<bool(const std::string&)>;
+
+std::map<std::string, ValueParser> valueOptions(Options& o)
+{
+    return {
+        { "--link", [&o](const std::string& v) { o.link = v; return !v.empty(); } },
+        { "--record", [&o](const std::string& v) { o.record = v; return !v.empty(); } },
+        { "--out", [&o](const std::string& v) { o.out = v; return !v.empty(); } },
+        { "--app-baud", [&o](const std::string& v) { return parseAppBaud(v, o.appBaud); } },
+        { "--ok-reply", [&o](const std::string& v) { o.okReply = unescape(v); return true; } },
+        { "--seed", [&o](const std::string& v) {
+              long s = 0;
+              if (!parseLong(v, s) || s < 0)
+                  return false;
+              o.seed = static_cast<unsigned>(s);
+              return true;
+          } },
+        { "--reset-after", [&o](const std::string& v) {
+              if (v == "never") {
+                  o.resetAfter = -1;
+                  return true;
+              }
+              return parseSeconds(v, o.resetAfter);
+          } },
+        { "--nak-block", [&o](const std::string& v) { return addBlock(v, o.faults.nak); } },
+        { "--can-block", [&o](const std::string& v) { return addBlock(v, o.faults.can); } },
+        { "--vanish-block", [&o](const std::string& v) { return addBlock(v, o.faults.vanish); } },
+        { "--silent-block", [&o](const std::string& v) { return parseSilent(v, o.faults); } },
+        { "--reply-after-block", [&o](const std::string& v) { return parseReplyAfter(v, o.faults); } },
+        { "--bad-start", [&o](const std::string& v) { return parseHex(v, o.faults.badStart); } },
+        { "--peer-command", [&o](const std::string& v) { o.peerCommand = v; return !v.empty(); } },
+        { "--max-seconds", [&o](const std::string& v) {
+              return parseSeconds(v, o.maxSeconds) && o.maxSeconds > 0;
+          } },
+    };
+}
+
+std::map<std::string, bool*> flagOptions(Options& o)
+{
+    return {
+        { "--noise", &o.noise },
+        { "--boot-now", &o.bootNow },
+        { "--checksum", &o.checksum },
+        { "--nak-first-eot", &o.faults.nakFirstEot },
+        { "--pace", &o.pace },
+        { "--help", &o.help },
+        { "-h", &o.help },
+    };
+}
+
+} // namespace
+
+bool parseOptions(int argc, char** argv, Options& opt, std::string& error)
+{
+    auto values = valueOptions(opt);
+    auto flags = flagOptions(opt);
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool inlineValue = false;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inlineValue = true;
+        }
+        if (!inlineValue && flags.count(arg)) {
+            *flags[arg] = true;
+            continue;
+        }
+        auto parser = values.find(arg);
+        if (parser == values.end()) {
+            error = "unknown option: " + arg;
+            return false;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc) {
+                error = "missing value for " + arg;
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (!parser->second(value)) {
+            error = "bad value for " + arg + ": " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+void printHelp(const char* program)
+{
+    std::printf(
+        "Usage: %s [options]\n"
+        "Simulates a Wi-Fi module (application + boot loader with an XMODEM receiver)\n"
+        "on a pseudo-terminal. Prints 'SLAVE <path>' once the line is ready.\n"
+        "\n"
+        "Line:\n"
+        "  --link PATH             make the pty slave reachable as symlink PATH (replaced if present)\n"
+        "  --pace                  model an 8N1 line at the set rate: 10 bit times per byte,\n"
+        "                          both directions\n"
+        "  --max-seconds N         give up after N seconds: record 'timeout', exit 1 (default 300)\n"
+        "\n"
+        "Application:\n"
+        "  --app-baud RATE         9600|14400|19200|38400|57600|115200|none (default 115200);\n"
+        "                          none = dead application that never answers\n"
+        "  --ok-reply TEXT         answer to \"+++\" (default \"\\r\\nOK\\r\\n\"; \\r \\n \\t \\\\ \\xHH)\n"
+        "  --noise                 answer bytes at a wrong rate with 1-4 random bytes\n"
+        "  --seed N                seed for the random bytes (default 1)\n"
+        "  \"AT+Reboot\\r\" at the application's rate reboots into the boot loader after 300 ms.\n"
+        "\n"
+        "Boot loader (115200 only; waits for \"AT#UpdateFW\\r\" + 00 00, then XMODEM):\n"
+        "  --reset-after SECONDS   dead application: operator reset SECONDS after the first update\n"
+        "                          request at 115200 ('never' is the default)\n"
+        "  --boot-now              start directly as the XMODEM receiver\n"
+        "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
+        "  --out FILE              write the received data (whole 128-byte blocks) here\n"
+        "  --peer-command CMD      hand the XMODEM phase to '/bin/sh -c CMD' over pipes\n"
+        "                          (e.g. 'rx -c out.bin'); exit with its status\n"
+        "\n"
+        "Faults (N = 1-based count of blocks received in order, not wrapped at 256;\n"
+        "options may be repeated for different blocks):\n"
+        "  --nak-block N           NAK block N once, accept its resend\n"
+        "  --can-block N           answer block N with CAN and stop receiving\n"
+        "  --silent-block N[:C]    give no reply to block N C times (default 1)\n"
+        "  --reply-after-block N:HEX  answer block N with these bytes instead of ACK\n"
+        "  --nak-first-eot         NAK the first EOT, ACK the next\n"
+        "  --vanish-block N        on block N close the port (the tool's port vanishes), exit 3\n"
+        "  --bad-start HEX         send these bytes once before the first start character\n"
+        "\n"
+        "Output:\n"
+        "  --record FILE           JSON lines: {\"t\":ms,\"us\":us,\"dir\":\"rx\",\"baud\":B,\"hex\":H},\n"
+        "                          {\"t\":ms,\"us\":us,\"dir\":\"tx\",\"hex\":H}, {\"t\":ms,\"us\":us,\"event\":E}\n"
+        "                          E: boot xmodem first_block eot done(bytes) vanish can tool_can\n"
+        "                          peer_exit(status) signal(signal) timeout\n"
+        "\n"
+        "Exit codes: 0 transfer done, 1 timeout, 2 bad usage or setup failure, 3 vanished,\n"
+        "peer's status with --peer-command, 128+signal on SIGTERM/SIGINT.\n",
+        program);
+}

@@ -1,0 +1,445 @@
+#include "simulator.h"
+
+#include "line_rate.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <poll.h>
+#include <unistd.h>
+
+volatile sig_atomic_t gStopSignal = 0;
+
+namespace {
+
+const unsigned kBootLoaderBaud = 115200;
+const std::string kUpdateRequest("AT#UpdateFW\r\0\0", 14);
+const std::string kOkTrigger = "+++";
+const std::string kRebootCommand = "AT+Reboot\r";
+const Duration kRebootDelay = std::chrono::milliseconds(300);
+const Duration kLinger = std::chrono::seconds(1);
+const Duration kMaxPollWait = std::chrono::seconds(1);
+// A real UART would overrun long before; this only bounds memory when the
+// tool stops reading.
+const size_t kMaxPendingToTool = 64 * 1024;
+
+struct timespec toTimespec(Duration d)
+{
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    if (ns < 0)
+        ns = 0;
+    return { static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000) };
+}
+
+void keepEarliest(std::optional<TimePoint>& earliest, TimePoint candidate)
+{
+    if (!earliest || candidate < *earliest)
+        earliest = candidate;
+}
+
+} // namespace
+
+size_t RequestMatcher::feed(const std::string& bytes)
+{
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        tail_.push_back(bytes[i]);
+        if (tail_.size() > kUpdateRequest.size())
+            tail_.erase(0, 1);
+        if (tail_ == kUpdateRequest) {
+            tail_.clear();
+            return i + 1;
+        }
+    }
+    return std::string::npos;
+}
+
+Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, TimePoint start)
+    : opt_(options), line_(line), rec_(recorder), maxUntil_(start + seconds(options.maxSeconds)),
+      rxClock_(start), txClock_(start), random_(options.seed)
+{
+}
+
+int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
+{
+    childMask_ = &childMask;
+    if (opt_.bootNow) {
+        enterBootLoader();
+        startTransfer(Clock::now());
+    }
+    while (phase_ != Phase::Finished) {
+        step(Clock::now());
+        if (phase_ == Phase::Finished)
+            break;
+        waitForActivity(waitMask);
+        if (gStopSignal != 0) {
+            rec_.event("signal", "signal", gStopSignal);
+            finish(128 + gStopSignal);
+        }
+    }
+    peer_.stop();
+    return exitCode_;
+}
+
+// Everything that is due at 'now', in order: input, timers, peer, output.
+void Simulator::step(TimePoint now)
+{
+    deliverDue(now);
+    runTimers(now);
+    checkPeerExit(now);
+    flushToTool(now);
+}
+
+void Simulator::waitForActivity(const sigset_t& waitMask)
+{
+    struct pollfd fds[3];
+    nfds_t count = 0;
+    int masterIndex = -1;
+    int peerOutIndex = -1;
+    int peerInIndex = -1;
+    if (line_.isOpen()) {
+        masterIndex = static_cast<int>(count);
+        auto events = static_cast<short>(POLLIN | (toToolBuffer_.empty() ? 0 : POLLOUT));
+        fds[count++] = { line_.master(), events, 0 };
+    }
+    if (peer_.stdoutFd() >= 0) {
+        peerOutIndex = static_cast<int>(count);
+        fds[count++] = { peer_.stdoutFd(), POLLIN, 0 };
+    }
+    if (peer_.stdinFd() >= 0 && !toPeerBuffer_.empty()) {
+        peerInIndex = static_cast<int>(count);
+        fds[count++] = { peer_.stdinFd(), POLLOUT, 0 };
+    }
+
+    TimePoint now = Clock::now();
+    Duration wait = kMaxPollWait;
+    if (auto deadline = nextDeadline())
+        wait = std::min(wait, *deadline - now);
+    struct timespec timeout = toTimespec(wait);
+    if (ppoll(fds, count, &timeout, &waitMask) <= 0)
+        return;
+
+    now = Clock::now();
+    if (masterIndex >= 0 && (fds[masterIndex].revents & POLLIN))
+        readFromTool(now);
+    if (peerOutIndex >= 0 && fds[peerOutIndex].revents != 0)
+        readFromPeer(now);
+    if (peerInIndex >= 0 && fds[peerInIndex].revents != 0)
+        writeToPeer();
+}
+
+std::optional<TimePoint> Simulator::nextDeadline() const
+{
+    std::optional<TimePoint> earliest = maxUntil_;
+    if (!rxQueue_.empty())
+        keepEarliest(earliest, rxQueue_.front().due);
+    if (!txQueue_.empty())
+        keepEarliest(earliest, txQueue_.front().due);
+    if (phase_ == Phase::Rebooting)
+        keepEarliest(earliest, rebootAt_);
+    if (resetAt_)
+        keepEarliest(earliest, *resetAt_);
+    if (phase_ == Phase::Lingering)
+        keepEarliest(earliest, lingerUntil_);
+    if (receiver_ && phase_ == Phase::Receiving) {
+        if (auto deadline = receiver_->deadline())
+            keepEarliest(earliest, *deadline);
+    }
+    return earliest;
+}
+
+// The rate is read right after the bytes, so they are attributed to the rate
+// the tool had set when they were sent (as long as it did not change it since).
+void Simulator::readFromTool(TimePoint now)
+{
+    char buffer[4096];
+    ssize_t size = read(line_.master(), buffer, sizeof buffer);
+    if (size <= 0)
+        return;
+    unsigned baud = lineRate(line_.master());
+    std::string bytes(buffer, static_cast<size_t>(size));
+    rec_.rx(bytes, baud);
+    TimePoint due = now;
+    if (opt_.pace) {
+        rxClock_ = std::max(rxClock_, now) + wireTime(bytes.size(), baud);
+        due = rxClock_;
+    }
+    rxQueue_.push_back({ bytes, baud, due });
+}
+
+void Simulator::sendToTool(const std::string& bytes, TimePoint now)
+{
+    TimePoint due = now;
+    if (opt_.pace && line_.isOpen()) {
+        txClock_ = std::max(txClock_, now) + wireTime(bytes.size(), lineRate(line_.master()));
+        due = txClock_;
+    }
+    txQueue_.push_back({ bytes, due });
+}
+
+void Simulator::flushToTool(TimePoint now)
+{
+    while (!txQueue_.empty() && txQueue_.front().due <= now) {
+        toToolBuffer_ += txQueue_.front().bytes;
+        txQueue_.pop_front();
+    }
+    if (toToolBuffer_.size() > kMaxPendingToTool)
+        toToolBuffer_.resize(kMaxPendingToTool);
+    if (toToolBuffer_.empty() || !line_.isOpen())
+        return;
+    ssize_t written = write(line_.master(), toToolBuffer_.data(), toToolBuffer_.size());
+    if (written <= 0)
+        return;
+    rec_.tx(toToolBuffer_.substr(0, static_cast<size_t>(written)));
+    toToolBuffer_.erase(0, static_cast<size_t>(written));
+}
+
+void Simulator::deliverDue(TimePoint now)
+{
+    while (!rxQueue_.empty() && rxQueue_.front().due <= now && phase_ != Phase::Finished) {
+        Chunk chunk = std::move(rxQueue_.front());
+        rxQueue_.pop_front();
+        deliver(chunk);
+    }
+}
+
+void Simulator::deliver(const Chunk& chunk)
+{
+    switch (phase_) {
+    case Phase::App:
+        applicationInput(chunk);
+        break;
+    case Phase::BootWaiting:
+        bootLoaderInput(chunk);
+        break;
+    case Phase::Receiving:
+        if (chunk.baud == kBootLoaderBaud)
+            receiver_->feed(chunk.bytes, chunk.due);
+        break;
+    case Phase::Peer:
+        if (chunk.baud == kBootLoaderBaud && peer_.stdinFd() >= 0) {
+            toPeerBuffer_ += chunk.bytes;
+            writeToPeer();
+        }
+        break;
+    default:
+        break; // rebooting, stopped or about to exit: deaf
+    }
+}
+
+void Simulator::applicationInput(const Chunk& chunk)
+{
+    if (opt_.appBaud == 0) {
+        deadApplicationInput(chunk);
+        return;
+    }
+    if (chunk.baud == opt_.appBaud) {
+        applicationText(chunk.bytes, chunk.due);
+        return;
+    }
+    if (opt_.noise) {
+        std::string garbage(std::uniform_int_distribution<int>(1, 4)(random_), '\0');
+        for (char& c : garbage)
+            c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random_));
+        sendToTool(garbage, chunk.due);
+    }
+}
+
+// A dead application answers nothing; the operator's reset is timed from the
+// first update request seen at the boot loader's rate.
+void Simulator::deadApplicationInput(const Chunk& chunk)
+{
+    if (opt_.resetAfter < 0 || resetScheduled_ || chunk.baud != kBootLoaderBaud)
+        return;
+    if (request_.feed(chunk.bytes) == std::string::npos)
+        return;
+    resetScheduled_ = true;
+    resetAt_ = chunk.due + seconds(opt_.resetAfter);
+}
+
+void Simulator::applicationText(const std::string& bytes, TimePoint now)
+{
+    appText_ += bytes;
+    for (;;) {
+        size_t ok = appText_.find(kOkTrigger);
+        size_t reboot = appText_.find(kRebootCommand);
+        if (ok == std::string::npos && reboot == std::string::npos)
+            break;
+        if (reboot < ok) {
+            phase_ = Phase::Rebooting;
+            rebootAt_ = now + kRebootDelay;
+            appText_.clear();
+            return;
+        }
+        sendToTool(opt_.okReply, now);
+        appText_.erase(0, ok + kOkTrigger.size());
+    }
+    // Keep just enough to complete a command split across chunks.
+    if (appText_.size() > kRebootCommand.size())
+        appText_.erase(0, appText_.size() - kRebootCommand.size());
+}
+
+void Simulator::bootLoaderInput(const Chunk& chunk)
+{
+    if (chunk.baud != kBootLoaderBaud)
+        return;
+    size_t end = request_.feed(chunk.bytes);
+    if (end == std::string::npos)
+        return;
+    startTransfer(chunk.due);
+    if (end < chunk.bytes.size())
+        deliver({ chunk.bytes.substr(end), chunk.baud, chunk.due });
+}
+
+void Simulator::runTimers(TimePoint now)
+{
+    if (now >= maxUntil_) {
+        rec_.event("timeout");
+        finish(1);
+        return;
+    }
+    if (phase_ == Phase::Rebooting && now >= rebootAt_)
+        enterBootLoader();
+    if (resetAt_ && now >= *resetAt_) {
+        resetAt_.reset();
+        if (phase_ == Phase::App)
+            enterBootLoader();
+    }
+    if (phase_ == Phase::Receiving)
+        receiver_->tick(now);
+    if (phase_ == Phase::Lingering && now >= lingerUntil_)
+        finish(lingerExitCode_);
+}
+
+void Simulator::enterBootLoader()
+{
+    phase_ = Phase::BootWaiting;
+    request_.reset();
+    appText_.clear();
+    rec_.event("boot");
+}
+
+void Simulator::startTransfer(TimePoint now)
+{
+    rec_.event("xmodem");
+    if (!opt_.peerCommand.empty()) {
+        startPeer();
+        return;
+    }
+    phase_ = Phase::Receiving;
+    receiver_.emplace(*this, opt_.checksum, opt_.faults);
+    receiver_->start(now);
+}
+
+void Simulator::recordEvent(const std::string& name)
+{
+    rec_.event(name);
+}
+
+void Simulator::transferEnded(TransferEnd end)
+{
+    switch (end) {
+    case TransferEnd::Complete:
+        writeOutFile();
+        rec_.event("done", "bytes", static_cast<long long>(receiver_->data().size()));
+        linger(0);
+        break;
+    case TransferEnd::Vanish:
+        rec_.event("vanish");
+        line_.close();
+        line_.removeLink();
+        finish(3);
+        break;
+    case TransferEnd::SentCan:
+        rec_.event("can");
+        phase_ = Phase::Stopped;
+        break;
+    case TransferEnd::ToolCancelled:
+        // Back to waiting for an update request, so the tool may start over.
+        rec_.event("tool_can");
+        phase_ = Phase::BootWaiting;
+        request_.reset();
+        break;
+    }
+}
+
+void Simulator::writeOutFile()
+{
+    if (opt_.out.empty())
+        return;
+    const std::string& data = receiver_->data();
+    std::FILE* file = std::fopen(opt_.out.c_str(), "wb");
+    bool ok = file && std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    if (file && std::fclose(file) != 0)
+        ok = false;
+    if (!ok)
+        std::fprintf(stderr, "tessik-module-sim: cannot write %s\n", opt_.out.c_str());
+}
+
+void Simulator::startPeer()
+{
+    std::string error;
+    if (!peer_.start(opt_.peerCommand, *childMask_, error)) {
+        std::fprintf(stderr, "tessik-module-sim: cannot start peer: %s\n", error.c_str());
+        rec_.event("peer_exit", "status", 127);
+        linger(127);
+        return;
+    }
+    phase_ = Phase::Peer;
+}
+
+// True when bytes were passed on; closes the pipe at its end.
+bool Simulator::readFromPeer(TimePoint now)
+{
+    char buffer[4096];
+    ssize_t size = read(peer_.stdoutFd(), buffer, sizeof buffer);
+    if (size > 0) {
+        sendToTool(std::string(buffer, static_cast<size_t>(size)), now);
+        return true;
+    }
+    if (size == 0 || errno != EAGAIN)
+        peer_.closeStdout();
+    return false;
+}
+
+void Simulator::writeToPeer()
+{
+    if (peer_.stdinFd() < 0 || toPeerBuffer_.empty())
+        return;
+    ssize_t written = write(peer_.stdinFd(), toPeerBuffer_.data(), toPeerBuffer_.size());
+    if (written > 0) {
+        toPeerBuffer_.erase(0, static_cast<size_t>(written));
+    } else if (errno != EAGAIN) {
+        toPeerBuffer_.clear();
+        peer_.closeStdin();
+    }
+}
+
+void Simulator::checkPeerExit(TimePoint now)
+{
+    if (phase_ != Phase::Peer)
+        return;
+    std::optional<int> status = peer_.reap();
+    if (!status)
+        return;
+    while (peer_.stdoutFd() >= 0 && readFromPeer(now)) {
+        // pass on its last words
+    }
+    peer_.closeStdout();
+    peer_.closeStdin();
+    flushToTool(now);
+    rec_.event("peer_exit", "status", *status);
+    linger(*status);
+}
+
+void Simulator::linger(int exitCode)
+{
+    phase_ = Phase::Lingering;
+    lingerExitCode_ = exitCode;
+    lingerUntil_ = Clock::now() + kLinger;
+}
+
+void Simulator::finish(int exitCode)
+{
+    phase_ = Phase::Finished;
+    exitCode_ = exitCode;
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "peer_process.h"
+#include "pty_line.h"
+#include "recorder.h"
+#include "sim_clock.h"
+#include "sim_options.h"
+#include "xmodem_receiver.h"
+
+#include <deque>
+#include <optional>
+#include <random>
+#include <signal.h>
+#include <string>
+
+// Number of the termination signal received, 0 while none; set by main's handler.
+extern volatile sig_atomic_t gStopSignal;
+
+// Recognises the boot loader's update request "AT#UpdateFW\r" + 00 00,
+// also when it is split across chunks.
+class RequestMatcher {
+public:
+    // Offset just past the request when these bytes complete it, else npos.
+    size_t feed(const std::string& bytes);
+    void reset() { tail_.clear(); }
+
+private:
+    std::string tail_;
+};
+
+// The module: application, boot loader and its XMODEM receiver (or an
+// external peer), all driven by one poll loop on the pty master.
+class Simulator : public XmodemHost {
+public:
+    Simulator(const Options& options, PtyLine& line, Recorder& recorder, TimePoint start);
+
+    // waitMask: signal mask during poll (termination and SIGCHLD unblocked);
+    // childMask: mask handed to the peer process.
+    int run(const sigset_t& waitMask, const sigset_t& childMask);
+
+    void sendToTool(const std::string& bytes, TimePoint now) override;
+    void recordEvent(const std::string& name) override;
+    void transferEnded(TransferEnd end) override;
+
+private:
+    enum class Phase { App, Rebooting, BootWaiting, Receiving, Peer, Stopped, Lingering, Finished };
+    struct Chunk {
+        std::string bytes;
+        unsigned baud;
+        TimePoint due;
+    };
+    struct Pending {
+        std::string bytes;
+        TimePoint due;
+    };
+
+    void step(TimePoint now);
+    void waitForActivity(const sigset_t& waitMask);
+    std::optional<TimePoint> nextDeadline() const;
+
+    void readFromTool(TimePoint now);
+    void flushToTool(TimePoint now);
+    void deliverDue(TimePoint now);
+    void deliver(const Chunk& chunk);
+    void applicationInput(const Chunk& chunk);
+    void deadApplicationInput(const Chunk& chunk);
+    void applicationText(const std::string& bytes, TimePoint now);
+    void bootLoaderInput(const Chunk& chunk);
+    void runTimers(TimePoint now);
+
+    void enterBootLoader();
+    void startTransfer(TimePoint now);
+    void startPeer();
+    bool readFromPeer(TimePoint now);
+    void writeToPeer();
+    void checkPeerExit(TimePoint now);
+    void writeOutFile();
+    void linger(int exitCode);
+    void finish(int exitCode);
+
+    const Options& opt_;
+    PtyLine& line_;
+    Recorder& rec_;
+    const sigset_t* childMask_ = nullptr;
+    Phase phase_ = Phase::App;
+    int exitCode_ = 0;
+    TimePoint maxUntil_;
+    TimePoint rxClock_;
+    TimePoint txClock_;
+    std::deque<Chunk> rxQueue_;
+    std::deque<Pending> txQueue_;
+    std::string toToolBuffer_;
+    std::string appText_;
+    RequestMatcher request_;
+    bool resetScheduled_ = false;
+    std::optional<TimePoint> resetAt_;
+    TimePoint rebootAt_;
+    TimePoint lingerUntil_;
+    int lingerExitCode_ = 0;
+    std::optional<XmodemReceiver> receiver_;
+    PeerProcess peer_;
+    std::string toPeerBuffer_;
+    std::mt19937 random_;
+};
