@@ -62,6 +62,7 @@ HeadlessArgs parse_args(const QStringList &args)
     }
     if (parsed.help)
         return parsed;
+    parsed.ports.removeDuplicates();
     if (parsed.file.isEmpty())
         parsed.error = QStringLiteral("--file IMAGE is missing");
     else if (parsed.ports.isEmpty())

@@ -55,11 +55,7 @@ bool Thread::open_port(const QString &name)
     if (port->open()) {
         port->flush();
         port->setBaudRate(115200);
-        port->setDataBits(QSerialPort::Data8);
-        port->setParity(QSerialPort::NoParity);
-        port->setStopBits(QSerialPort::OneStop);
-        port->setFlowControl(QSerialPort::NoFlowControl);
-        port->setTimeout(10);
+        apply_line_settings(*port);
         return true;
     }
     emit scan_result(false, QStringLiteral("115200"), 1, mode);

@@ -19,6 +19,15 @@ bool is_supported_rate(int rate)
     }
 }
 
+void apply_line_settings(SerialPort &port)
+{
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setTimeout(10);
+}
+
 SerialPort::SerialPort(const QString &device_name)
 {
     serial.setPortName(device_name);

@@ -62,3 +62,7 @@ private:
 
 // The rates the tool accepts from a rate text; any other leaves the port as it is.
 bool is_supported_rate(int rate);
+
+// 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out, in
+// that order: the line settings of every port the tool opens.
+void apply_line_settings(SerialPort &port);

@@ -33,11 +33,7 @@ quint8 MainWindow::open_update_port(quint8 index)
     const int rate = rate_text.toInt(nullptr, 10);
     if (is_supported_rate(rate))
         port->setBaudRate(rate);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
-    port->setTimeout(10);
+    apply_line_settings(*port);
     return 0;
 }
 

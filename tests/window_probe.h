@@ -100,6 +100,7 @@ public:
     void set_update_port(int i, const QString &name) { w.update_ports[i] = name; }
     void set_rate_text(const QString &rate) { w.rate_text = rate; }
     void close_port() { w.close_port(); }
+    void hand_over_to_sender() { w.hand_over_to_sender(); }
 
     // Ticks the box of the named port as the operator would.
     bool tick(const QString &name, bool on = true)

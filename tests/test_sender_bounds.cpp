@@ -1,0 +1,122 @@
+// The sender's limits, with the test playing the boot loader on a bare
+// pseudo-terminal: endless NAKs on a block or on the EOT end the port.
+
+#include "pty_pair.h"
+#include "window_probe.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const char nak = 0x15;
+const char ack = 0x06;
+
+// A window with the port open at 115200 and the sender just handed over,
+// as both roads of the reset handshake leave it.
+struct HandedOver
+{
+    PtyPair pty;
+    QTemporaryDir dir;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowProbe> probe;
+
+    bool set_up(const QByteArray &image)
+    {
+        if (!pty.ok())
+            return false;
+        qputenv("TESSIK_EXTRA_PORTS", pty.slave().toUtf8());
+        window = std::make_unique<MainWindow>();
+        probe = std::make_unique<WindowProbe>(*window);
+        QFile file(dir.filePath(QStringLiteral("image.bin")));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(image);
+        file.close();
+        probe->firmware_path() = file.fileName();
+        probe->tick(pty.slave());
+        probe->set_rate_text(QStringLiteral("115200"));
+        if (probe->prepare_update() != 0 || probe->open_update_port(0) != 0)
+            return false;
+        probe->update_button()->setEnabled(false);
+        probe->hand_over_to_sender();
+        return true;
+    }
+
+    // Waits (running the event loop) for want bytes from the sender.
+    QByteArray expect(int want)
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < want && clock.elapsed() < 5000) {
+            QTest::qWait(5);
+            got += pty.receive(want - got.size(), 1);
+        }
+        return got;
+    }
+};
+
+} // namespace
+
+class TestSenderBounds : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ten_naks_on_one_block_fail_the_port()
+    {
+        HandedOver rig;
+        QVERIFY(rig.set_up(QByteArray(300, 'x')));
+        rig.pty.send("C");
+        const QByteArray first = rig.expect(133);
+        QCOMPARE(first.size(), 133);
+        for (int i = 0; i < 9; ++i) {
+            rig.pty.send(QByteArray(1, nak));
+            QCOMPARE(rig.expect(133), first);
+        }
+        rig.pty.send(QByteArray(1, nak));
+        QCOMPARE(rig.expect(2), QByteArray(2, '\x18'));
+        QTRY_VERIFY(rig.probe->update_button()->isEnabled());
+        QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级失败")));
+        QVERIFY(!rig.probe->port()->isOpen());
+        QVERIFY(!rig.probe->image_open());
+    }
+
+    void ten_rejected_eots_fail_the_port()
+    {
+        HandedOver rig;
+        QVERIFY(rig.set_up(QByteArray(128, 'y')));
+        rig.pty.send("C");
+        QCOMPARE(rig.expect(133).size(), 133);
+        rig.pty.send(QByteArray(1, ack));
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(rig.expect(1), QByteArray(1, '\x04'));
+            rig.pty.send(QByteArray(1, nak));
+        }
+        QCOMPARE(rig.expect(2), QByteArray(2, '\x18'));
+        QTRY_VERIFY(rig.probe->update_button()->isEnabled());
+        QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级失败")));
+        QCOMPARE(rig.probe->log_bodies().filter(QStringLiteral("升级成功")).size(), 0);
+    }
+
+    void only_the_first_byte_of_a_start_reply_decides()
+    {
+        HandedOver rig;
+        QVERIFY(rig.set_up(QByteArray(10, 'z')));
+        rig.pty.send("xC");
+        QTest::qWait(300);
+        QCOMPARE(rig.probe->xmodem_phase(), 0);
+        rig.pty.send("CCC");
+        const QByteArray frame = rig.expect(133);
+        QCOMPARE(frame.size(), 133); // several "C" in one read: CRC mode
+        rig.pty.send(QByteArray(1, ack));
+        QCOMPARE(rig.expect(1), QByteArray(1, '\x04'));
+        rig.pty.send(QByteArray(1, ack));
+        QTRY_VERIFY(rig.probe->update_button()->isEnabled());
+        QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级成功")));
+    }
+};
+
+QTEST_MAIN(TestSenderBounds)
+#include "test_sender_bounds.moc"
