@@ -44,7 +44,7 @@ private slots:
         const QList<qint64> requested = arrival_times(sim, update_request, 115200);
         QCOMPARE(requested.size(), 1);
         const qint64 first_block = event_time(sim, QStringLiteral("first_block"));
-        QVERIFY2(first_block - requested.first() >= 90, qPrintable(QString::number(first_block - requested.first())));
+        QVERIFY2(first_block - requested.first() >= 50, qPrintable(QString::number(first_block - requested.first())));
 
         QCOMPARE(reset_ticks.count(), 0);
         QCOMPARE(rig.probe->log_bodies(),
