@@ -15,9 +15,8 @@ private slots:
         rig.open_window();
         rig.choose_image(sample_image(400));
         rig.update_all();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")) == 3
-                                     && rig.probe->idle(),
-                                 60000);
+        QVERIFY(wait_until([&] { return rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")) == 3
+                                     && rig.probe->idle(); }, 60000));
         QStringList successes;
         for (const QString &body : rig.probe->log_bodies()) {
             if (body.endsWith(QStringLiteral("对应设备升级成功")))
@@ -45,9 +44,8 @@ private slots:
         QCOMPARE(rig.probe->port_table().keys().at(1), rig.module(1).link());
         rig.choose_image(sample_image(400));
         rig.update_all();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.log_lines_ending_with(QStringLiteral("对应设备升级失败")) == 1
-                                     && rig.probe->idle(),
-                                 60000);
+        QVERIFY(wait_until([&] { return rig.log_lines_ending_with(QStringLiteral("对应设备升级失败")) == 1
+                                     && rig.probe->idle(); }, 60000));
         QCOMPARE(rig.log_lines_ending_with(rig.module(0).link() + QStringLiteral("对应设备升级成功")), 1);
         QCOMPARE(rig.log_lines_ending_with(rig.module(1).link() + QStringLiteral("对应设备升级失败")), 1);
         QVERIFY(rig.module(2).received().isEmpty());
@@ -69,9 +67,8 @@ private slots:
         QVERIFY(!rig.probe->update_button()->isEnabled());
         rig.probe->tick(a, false);
         rig.probe->tick(b, true);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")) == 2
-                                     && rig.probe->idle(),
-                                 60000);
+        QVERIFY(wait_until([&] { return rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")) == 2
+                                     && rig.probe->idle(); }, 60000));
         QCOMPARE(rig.log_lines_ending_with(a + QStringLiteral("对应设备升级成功")), 1);
         QCOMPARE(rig.log_lines_ending_with(c + QStringLiteral("对应设备升级成功")), 1);
         QVERIFY(rig.module(1).received().isEmpty());

@@ -13,7 +13,7 @@ private slots:
         HandedOver rig;
         QVERIFY(rig.set_up(QByteArray(300, 'x')));
         rig.pty.send("x"); // not a start request
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->update_button()->isEnabled(), 75000);
+        QVERIFY(wait_until([&] { return rig.probe->update_button()->isEnabled(); }, 75000));
         QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级失败")));
         QVERIFY(!rig.probe->port()->isOpen());
         QVERIFY(rig.pty.receive(1, 100).isEmpty()); // nothing was sent, so nothing to cancel

@@ -21,7 +21,7 @@ private slots:
         rig.window->progress_listener = [&](const QString &, const QString &text) { progress << text; };
         rig.choose_image(sample_image(1000));
         rig.update_all();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->idle(), 30000);
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 30000));
 
         QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 1);
         const QList<QByteArray> frames = frames_after_request(rig.module());

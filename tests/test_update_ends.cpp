@@ -29,7 +29,7 @@ private slots:
 
         rig.update_all();
         QVERIFY(!rig.probe->update_button()->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->update_button()->isEnabled(), 10000);
+        QVERIFY(wait_until([&] { return rig.probe->update_button()->isEnabled(); }, 10000));
         QCOMPARE(rig.probe->boxes.size(), 1);
         QVERIFY(rig.probe->has_box(QStringLiteral("critical"), failed_title, failed_text));
         QVERIFY(rig.probe->log_text().isEmpty());
@@ -40,8 +40,8 @@ private slots:
         // The next press works once the port is free again.
         holder.close();
         rig.probe->send_file();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->xmodem_timer()->isActive() || rig.probe->idle(), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->idle(), 20000);
+        QVERIFY(wait_until([&] { return rig.probe->xmodem_timer()->isActive() || rig.probe->idle(); }, 15000));
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 20000));
         QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 1);
     }
 

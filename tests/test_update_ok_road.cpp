@@ -28,9 +28,9 @@ private slots:
         rig.update_all();
         QVERIFY(!rig.probe->update_button()->isEnabled());
         QVERIFY(rig.probe->scan_thread() != nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->xmodem_timer()->isActive(), 30000);
+        QVERIFY(wait_until([&] { return rig.probe->xmodem_timer()->isActive(); }, 30000));
         QCOMPARE(rig.probe->rate_text(), QString::number(app_baud));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->idle(), 30000);
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 30000));
 
         SimModule &sim = rig.module();
         const QByteArray at_app_rate = sim.received(app_baud);

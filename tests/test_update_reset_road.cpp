@@ -17,9 +17,9 @@ private slots:
         rig.choose_image(sample_image(700));
         const QString name = rig.module().link();
         rig.update_all();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->reset_timer()->isActive(), 30000);
+        QVERIFY(wait_until([&] { return rig.probe->reset_timer()->isActive(); }, 30000));
         QCOMPARE(rig.probe->app_damaged(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->idle(), 40000);
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 40000));
 
         QCOMPARE(rig.probe->log_bodies(),
                  QStringList({QStringLiteral("APP已经被破坏，请在10秒内点击复位按钮"),
@@ -49,7 +49,7 @@ private slots:
         rig.choose_image(sample_image(700));
         const QString name = rig.module().link();
         rig.update_all();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.probe->idle(), 60000);
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 60000));
 
         QCOMPARE(rig.probe->log_bodies(),
                  QStringList({QStringLiteral("APP已经被破坏，请在10秒内点击复位按钮"),

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+
 // Deterministic bytes that never look like padding at the end.
 inline QByteArray sample_image(int size)
 {
@@ -156,12 +157,5 @@ inline bool run_update(UpdateRig &rig, const QStringList &sim_args, const QByteA
     rig.open_window();
     rig.choose_image(image);
     rig.update_all();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeout_ms) {
-        QTest::qWait(50);
-        if (rig.probe->idle())
-            return true;
-    }
-    return false;
+    return wait_until([&] { return rig.probe->idle(); }, timeout_ms);
 }

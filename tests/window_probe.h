@@ -9,11 +9,32 @@
 #include "serial/serial_port.h"
 
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QList>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <functional>
+
+// Runs the event loop until done() holds or the time is up. Unlike QTRY_*
+// (which sleeps 10 ms between rounds of events) the window's 1 ms timer
+// runs at its own pace meanwhile.
+inline bool wait_until(const std::function<bool()> &done, int timeout_ms)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(20);
+    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
 
 struct ModalRecord
 {
