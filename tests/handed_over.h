@@ -10,7 +10,6 @@
 #include <QtTest>
 #include <memory>
 
-
 inline const char nak = 0x15;
 inline const char ack = 0x06;
 
