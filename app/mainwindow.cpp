@@ -1,8 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
-#include "serial/scan_thread.h"
-#include "serial/serial_port.h"
+#include "engine/update_run.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -80,20 +79,15 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // Ends a run still going: a scan is asked to stop and waited for, so
+    // nothing of it runs after main() has returned.
+    if (run)
+        disconnect(run.get(), nullptr, this, nullptr);
+    run.reset();
     delete recv_timer;
     delete xmodem_timer;
     delete reset_timer;
-    delete port;
     close_image();
-    // A scan still running when the window closes is left to end with the
-    // process: destroying a running QThread aborts the program.
-    for (Thread *thread : qAsConst(scan_threads)) {
-        if (thread->isFinished()) {
-            delete thread;
-        } else {
-            disconnect(thread, nullptr, this, nullptr);
-        }
-    }
 }
 
 void MainWindow::set_modal_ui(std::unique_ptr<ModalUi> ui)

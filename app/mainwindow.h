@@ -1,29 +1,27 @@
 #pragma once
 
-#include <QByteArray>
+#include "engine/outcome.h"
+
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
-#include <QStringList>
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 class QCheckBox;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
-class QSpacerItem;
 class QTextEdit;
 class QTimer;
 class QVBoxLayout;
-class SerialPort;
-class Thread;
 class ModalUi;
+class PortUpdate;
+class UpdateRun;
 
-// The one window of the tool. It owns every piece of state of an update run;
-// the port operations, the update control and the XMODEM sender are all
-// members of this class, spread over the subsystem folders.
+// The one window of the tool: the port rows, the log and the two buttons.
+// "update" starts an UpdateRun over the ticked ports and the window shows
+// what it reports: log lines, progress labels and boxes.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -38,10 +36,8 @@ public:
     ModalUi &modal_ui() const { return *modal; }
     void set_modal_ui(std::unique_ptr<ModalUi> ui);
 
-    // Called with every log line as it is appended (headless mode prints them).
-    std::function<void(const QString &line)> log_listener;
-    // Called with the port name and its progress text whenever a block goes out.
-    std::function<void(const QString &port_name, const QString &text)> progress_listener;
+    // Parallel mode: every ticked port is updated at once.
+    void set_parallel(bool on) { parallel = on; }
 
 private slots:
     void open_file();
@@ -61,13 +57,13 @@ private slots:
 
 private:
     friend class WindowProbe; // test access to members and operations
-    friend class HeadlessRun;
 
     // Port discovery and selection
     void load_port_table();
     void build_port_rows();
     void add_port_row(quint8 row, const QString &name);
     void set_row_ticked(int row, bool status);
+    int port_row(const QString &name) const;
 
     // Status log
     void append_log(const QString &body);
@@ -76,35 +72,12 @@ private:
     int prepare_update();
     void close_image();
 
-    // The window's serial port
-    quint8 open_update_port(quint8 index);
-    void send_cmd(const char *cmd, qint64 len);
-    void write_bytes(const QByteArray &bytes);
-    quint8 poll_ok_reply();
-    void send_escape();
-    void close_port();
-    void send_update_request();
-
-    // Update control
+    // Update run
+    void start_run();
     void end_run();
+    void show_notice(NoticeKind kind, const QString &title, const QString &text);
     QString first_ticked_port() const;
-    void release_finished_threads();
-
-    // XMODEM framing and sender
-    void send_block(const unsigned char *data, bool use_crc, quint8 block_number);
-    int port_row(quint8 index) const;
-    void hand_over_to_sender();
-    void on_start_reply();
-    void on_block_reply();
-    void send_next_block();
-    void send_eot();
-    void write_eot();
-    void on_eot_reply();
-    void cancel_transfer();
-    void finish_update();
-    void fail_update();
-    bool rewrite_last_frame();
-    bool port_failed() const;
+    PortUpdate *current_update() const;
 
     // Widgets and layouts
     QWidget *central_widget = nullptr;
@@ -121,7 +94,8 @@ private:
     QPushButton *open_button = nullptr;
     QPushButton *update_button = nullptr;
 
-    // Timers: plain heap objects, deliberately without a parent
+    // The slot table's timers; the update's own timers live in its engine,
+    // these hand their ticks on to it.
     QTimer *recv_timer = nullptr;
     QTimer *xmodem_timer = nullptr;
     QTimer *reset_timer = nullptr;
@@ -132,32 +106,13 @@ private:
     quint8 port_count = 0;
     quint8 current_port = 0;
 
-    // Firmware file and transfer
+    // Firmware file, measured when "update" is pressed
     QString firmware_path;
     std::FILE *image_file = nullptr;
     qint64 total_bytes = 0;
-    qint64 bytes_sent = 0;
-    qint32 file_offset = 0;
-    quint32 block_length = 0;
-    quint8 block_number = 1;
-    quint8 xmodem_phase = 0;
-    quint8 use_crc = 1;
-    unsigned char block_data[128] = {};
-    QByteArray last_frame;
 
-    // Bounds of the sender (milliseconds of the monotonic clock)
-    qint64 phase_started_ms = 0;
-    qint64 last_write_ms = 0;
-    int frame_tries = 0;
-    int eot_count = 0;
-
-    // Update
-    SerialPort *port = nullptr;
-    QString rate_text;
-    Thread *scan_thread = nullptr;
-    QList<Thread *> scan_threads;
-    quint8 app_damaged = 0;
-    quint8 retry_count = 0;
+    std::unique_ptr<UpdateRun> run;
+    bool parallel = false;
 
     // Log
     QString log_text;

@@ -1,9 +1,9 @@
 #include "app/mainwindow.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
+#include "platform/trace.h"
 
 #include <QCheckBox>
-#include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -62,7 +62,7 @@ void MainWindow::check_box_status(bool status)
 
 void MainWindow::check_box_status1(bool status)
 {
-    qDebug() << "status1 = " << (status ? "true" : "false");
+    qCDebug(trace) << "status1 = " << (status ? "true" : "false");
     set_row_ticked(1, status);
 }
 
@@ -94,4 +94,14 @@ void MainWindow::check_box_status6(bool status)
 void MainWindow::check_box_status7(bool status)
 {
     set_row_ticked(7, status);
+}
+
+int MainWindow::port_row(const QString &name) const
+{
+    int row = 0;
+    for (auto it = port_table.cbegin(); it != port_table.cend(); ++it, ++row) {
+        if (it.key() == name)
+            return row;
+    }
+    return -1;
 }

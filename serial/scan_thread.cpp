@@ -1,15 +1,12 @@
 #include "serial/scan_thread.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
+#include "protocol/wire.h"
 #include "serial/serial_port.h"
+#include "platform/trace.h"
 
-#include <QDebug>
+#include <QMutexLocker>
 #include <cstring>
-
-const QStringList Thread::scan_rates = {
-    QStringLiteral("115200"), QStringLiteral("9600"),  QStringLiteral("14400"),
-    QStringLiteral("19200"),  QStringLiteral("38400"), QStringLiteral("57600"),
-};
 
 Thread::Thread(const QString &port_name, quint8 mode) : port_name(port_name), mode(mode) {}
 
@@ -18,24 +15,46 @@ Thread::~Thread()
     delete port;
 }
 
+void Thread::request_stop()
+{
+    QMutexLocker lock(&stop_mutex);
+    stopping = true;
+    stop_asked.wakeAll();
+}
+
+bool Thread::stop_and_wait(int timeout_ms)
+{
+    request_stop();
+    return wait(static_cast<unsigned long>(timeout_ms));
+}
+
+bool Thread::pause(int ms)
+{
+    QMutexLocker lock(&stop_mutex);
+    if (!stopping)
+        stop_asked.wait(&stop_mutex, static_cast<unsigned long>(ms));
+    return !stopping;
+}
+
 void Thread::run()
 {
-    QString rate = QStringLiteral("115200");
     if (!open_port(port_name))
         return;
     port->readAll();
 
-    for (const QString &attempt : scan_rates) {
-        set_rate(attempt);
-        port->write("+++", 3);
+    for (const int attempt : wire::scan_rates) {
+        if (!set_rate(attempt))
+            break;
+        port->write(wire::escape_sequence());
         port->flush();
-        pause_ms(600);
+        if (!pause(wire::scan_reply_wait_ms))
+            break;
         const QByteArray reply = port->readAll();
         const auto text_length = static_cast<int>(strnlen(reply.constData(), reply.size()));
-        qDebug() << "data = " << reply.toHex() << QString::fromUtf8(reply.constData(), text_length);
+        qCDebug(trace) << "data = " << reply.toHex() << QString::fromUtf8(reply.constData(), text_length);
         if (!reply.isEmpty()) {
-            rate = attempt;
-            qDebug() << "real_rate = " << rate;
+            const QString rate = QString::number(attempt);
+            qCDebug(trace) << "real_rate = " << rate;
             port->flush();
             port->close();
             emit scan_result(true, rate, 0, mode);
@@ -44,29 +63,31 @@ void Thread::run()
     }
     port->flush();
     port->close();
-    emit scan_result(false, QStringLiteral("115200"), 0, mode);
+    if (!pause(0))
+        return; // stopped: nobody waits for a report
+    emit scan_result(false, QString::number(wire::boot_loader_rate), 0, mode);
 }
 
 bool Thread::open_port(const QString &name)
 {
     const QString device = device_name(name);
     port = new SerialPort(device);
-    qDebug() << "prot name = " << device;
+    qCDebug(trace) << "prot name = " << device;
     if (port->open()) {
         port->flush();
-        port->setBaudRate(115200);
-        apply_line_settings(*port);
+        port->setBaudRate(wire::boot_loader_rate);
+        port->apply_line_settings();
         return true;
     }
-    emit scan_result(false, QStringLiteral("115200"), 1, mode);
+    failure = port->open_failure();
+    emit scan_result(false, QString::number(wire::boot_loader_rate), 1, mode);
     return false;
 }
 
-void Thread::set_rate(const QString &rate)
+bool Thread::set_rate(int rate)
 {
-    qDebug() << "rate =" << rate;
-    const int value = rate.toInt(nullptr, 10);
-    if (is_supported_rate(value))
-        port->setBaudRate(value);
-    pause_ms(1000);
+    qCDebug(trace) << "rate =" << QString::number(rate);
+    if (is_supported_rate(rate))
+        port->setBaudRate(rate);
+    return pause(wire::scan_settle_ms);
 }

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "serial/transport.h"
+
+#include <QMutex>
 #include <QString>
-#include <QStringList>
 #include <QThread>
+#include <QWaitCondition>
 
 class SerialPort;
 
 // Finds the baud rate at which the module on a port answers "+++": tries the
-// rates in a fixed order and reports once through scan_result.
+// rates in a fixed order and reports once through scan_result. Owns its
+// port; the update opens its own only after the report.
 class Thread : public QThread
 {
     Q_OBJECT
@@ -16,7 +20,13 @@ public:
     Thread(const QString &port_name, quint8 mode);
     ~Thread() override;
 
-    static const QStringList scan_rates;
+    // Makes run() return at its next wait without reporting. Safe from any thread.
+    void request_stop();
+    // request_stop(), then waits up to timeout_ms for the thread to end.
+    bool stop_and_wait(int timeout_ms);
+
+    // Why the port did not open, once scan_result said so.
+    OpenFailure open_failure() const { return failure; }
 
 signals:
     void scan_result(bool found, QString rate, quint8 open_failed, quint8 mode);
@@ -26,9 +36,16 @@ protected:
 
 private:
     bool open_port(const QString &name);
-    void set_rate(const QString &rate);
+    bool set_rate(int rate);
+    // Sleeps ms unless a stop is asked for; false when it was.
+    bool pause(int ms);
 
     QString port_name;
     quint8 mode;
     SerialPort *port = nullptr; // created and used in run() only
+    OpenFailure failure = OpenFailure::none;
+
+    QMutex stop_mutex;
+    QWaitCondition stop_asked;
+    bool stopping = false;
 };

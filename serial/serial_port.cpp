@@ -1,6 +1,9 @@
 #include "serial/serial_port.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
+#include "platform/trace.h"
+
+#include <QThread>
 
 #include <QElapsedTimer>
 
@@ -19,13 +22,23 @@ bool is_supported_rate(int rate)
     }
 }
 
-void apply_line_settings(SerialPort &port)
+// 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out, in
+// that order: the line settings of every port the tool opens.
+void SerialPort::apply_line_settings()
 {
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    port.setTimeout(10);
+    setDataBits(QSerialPort::Data8);
+    setParity(QSerialPort::NoParity);
+    setStopBits(QSerialPort::OneStop);
+    setFlowControl(QSerialPort::NoFlowControl);
+    setTimeout(10);
+}
+
+void SerialPort::set_input_hint(std::function<void()> hint)
+{
+    QObject::disconnect(&serial, &QSerialPort::readyRead, nullptr, nullptr);
+    // Queued: the reader must not run inside QSerialPort's own notification.
+    if (hint)
+        QObject::connect(&serial, &QSerialPort::readyRead, &serial, std::move(hint), Qt::QueuedConnection);
 }
 
 SerialPort::SerialPort(const QString &device_name)
@@ -46,7 +59,25 @@ SerialPort::~SerialPort()
 bool SerialPort::open()
 {
     device_failed = false;
-    return serial.open(QIODevice::ReadWrite);
+    line_clock.start();
+    line_busy_until_us = 0;
+    if (serial.open(QIODevice::ReadWrite)) {
+        failure = OpenFailure::none;
+        return true;
+    }
+    switch (serial.error()) {
+    case QSerialPort::PermissionError:
+        // Qt reports a port locked by another program as a permission error too.
+        failure = device_accessible(serial.portName()) ? OpenFailure::busy : OpenFailure::permission_denied;
+        break;
+    case QSerialPort::DeviceNotFoundError:
+        failure = OpenFailure::no_such_port;
+        break;
+    default:
+        failure = OpenFailure::other;
+        break;
+    }
+    return false;
 }
 
 bool SerialPort::isOpen() const
@@ -121,6 +152,9 @@ void SerialPort::flush()
         return;
     push_pending(qMax<qint64>(timeout_ms, 1) * qMax<qint64>(serial.bytesToWrite(), 1));
     drain_output(serial.handle());
+    const qint64 left_us = line_busy_until_us - line_clock.nsecsElapsed() / 1000;
+    if (left_us > 0)
+        QThread::usleep(static_cast<unsigned long>(left_us));
 }
 
 qint64 SerialPort::write(const char *data, qint64 len)
@@ -132,13 +166,11 @@ qint64 SerialPort::write(const char *data, qint64 len)
         note_error();
         return queued;
     }
+    const qint64 now_us = line_clock.nsecsElapsed() / 1000;
+    const qint64 rate = qMax(serial.baudRate(), 1);
+    line_busy_until_us = qMax(line_busy_until_us, now_us) + (queued * 10 * 1000000 + rate - 1) / rate;
     push_pending(qMax<qint64>(timeout_ms, 1) * len);
     return queued;
-}
-
-qint64 SerialPort::write(const QByteArray &data)
-{
-    return write(data.constData(), data.size());
 }
 
 int SerialPort::read(char *byte)
@@ -149,7 +181,17 @@ int SerialPort::read(char *byte)
         pull_pending(timeout_ms);
     if (serial.bytesAvailable() == 0)
         return failed() ? -1 : 0;
-    return serial.getChar(byte) ? 1 : -1;
+    if (!serial.getChar(byte))
+        return -1;
+    heard_from_peer();
+    return 1;
+}
+
+// A reply means the peer has received what was written before it: the line
+// is not still busy with those bytes.
+void SerialPort::heard_from_peer()
+{
+    line_busy_until_us = qMin(line_busy_until_us, line_clock.nsecsElapsed() / 1000);
 }
 
 QByteArray SerialPort::readAll()
@@ -159,7 +201,10 @@ QByteArray SerialPort::readAll()
     // Bounded, so a device that never stops sending cannot hold us here.
     for (int round = 0; round < 64 && pull_pending(0); ++round) {
     }
-    return serial.readAll();
+    const QByteArray bytes = serial.readAll();
+    if (!bytes.isEmpty())
+        heard_from_peer();
+    return bytes;
 }
 
 bool SerialPort::setBaudRate(qint32 rate)

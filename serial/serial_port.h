@@ -1,6 +1,9 @@
 #pragma once
 
+#include "serial/transport.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
 
@@ -8,38 +11,42 @@
 // in the GUI thread and in a thread without an event loop. Every read and
 // write finishes within its time-out; nothing waits for notifications.
 // One object is used by one thread only.
-class SerialPort
+class SerialPort : public Transport
 {
 public:
     // Closed, 9600 baud 8N1, no flow control, 10 ms time-out.
     explicit SerialPort(const QString &device_name);
-    ~SerialPort();
+    ~SerialPort() override;
 
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
     // Read/write and exclusive; false when missing or held by another program.
-    bool open();
-    bool isOpen() const;
-    void close();
+    bool open() override;
+    bool isOpen() const override;
+    void close() override;
+    OpenFailure open_failure() const override { return failure; }
 
-    // Returns when every byte written so far has left the line.
-    void flush();
+    // Returns when every byte written so far has left the line: the driver's
+    // drain, then the line time of the last bytes, which USB adapters and
+    // pseudo-terminals report as sent while they are still on the wire.
+    void flush() override;
 
     // The bytes have been handed to the driver when it returns (or the
     // time-out of 10 ms per byte has passed).
-    qint64 write(const char *data, qint64 len);
-    qint64 write(const QByteArray &data);
+    qint64 write(const char *data, qint64 len) override;
+    using Transport::write;
 
     // 1 with the byte when one is waiting or arrives within the time-out,
     // 0 when none arrives, -1 on error.
-    int read(char *byte);
+    int read(char *byte) override;
 
     // Every byte received and not yet read; empty at once when none waits.
-    QByteArray readAll();
+    QByteArray readAll() override;
 
-    bool setBaudRate(qint32 rate);
-    qint32 baudRate() const;
+    bool setBaudRate(qint32 rate) override;
+    qint32 baudRate() const override;
+    void apply_line_settings() override;
     void setDataBits(QSerialPort::DataBits bits);
     void setParity(QSerialPort::Parity parity);
     void setStopBits(QSerialPort::StopBits bits);
@@ -47,22 +54,25 @@ public:
     void setTimeout(int milliseconds);
 
     // True once a read or write error showed that the device is gone or broken.
-    bool failed() const;
+    bool failed() const override;
+    void set_input_hint(std::function<void()> hint) override;
     QString errorString() const { return serial.errorString(); }
 
 private:
     bool pull_pending(int timeout_ms);
     void push_pending(qint64 budget_ms);
     void note_error();
+    void heard_from_peer();
 
     QSerialPort serial;
     int timeout_ms = 10;
     bool device_failed = false;
+    OpenFailure failure = OpenFailure::none;
+    // When the bytes handed to the driver will have left the line (8N1 at
+    // the current rate), in microseconds of line_clock.
+    QElapsedTimer line_clock;
+    qint64 line_busy_until_us = 0;
 };
 
 // The rates the tool accepts from a rate text; any other leaves the port as it is.
 bool is_supported_rate(int rate);
-
-// 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out, in
-// that order: the line settings of every port the tool opens.
-void apply_line_settings(SerialPort &port);

@@ -1,4 +1,4 @@
-#include "serial/ok_reply.h"
+#include "protocol/ok_reply.h"
 
 OkPoll ok_reply_step(OkReplyState &state, int read_length, unsigned char ch)
 {
@@ -24,10 +24,4 @@ OkPoll ok_reply_step(OkReplyState &state, int read_length, unsigned char ch)
     state.o_seen = 0;
     state.poll_counter = 1;
     return OkPoll::not_yet;
-}
-
-OkReplyState &ok_reply_state()
-{
-    static OkReplyState state;
-    return state;
 }

@@ -19,6 +19,3 @@ enum class OkPoll {
 // One poll: read_length is the read's result (1, 0 or -1), ch the byte read
 // (a line feed when the read failed).
 OkPoll ok_reply_step(OkReplyState &state, int read_length, unsigned char ch);
-
-// The state shared by every update of the process; never reset between runs.
-OkReplyState &ok_reply_state();

@@ -22,11 +22,12 @@ QStringList merge_port_names(const QStringList &system_ports, const QString &ext
 // elsewhere the name itself when it is an absolute path, else "/dev/" + name.
 QString device_name(const QString &port_name);
 
-// Blocks the calling thread.
-void pause_ms(int ms);
+// True when this user may open the device for reading and writing.
+bool device_accessible(const QString &device);
 
 // Opens the image read-only as raw bytes; any path (non-ASCII included).
-// Null, with errno set, when it cannot be opened or is not a regular file.
+// Null, with errno set, when it cannot be opened or is not a regular file
+// (a FIFO or a device is refused without blocking on it).
 std::FILE *open_image(const QString &path);
 
 // Size of an open file in bytes (64-bit), leaving the position where it was.

@@ -1,16 +1,18 @@
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QThread>
 #include <cerrno>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports)
@@ -36,6 +38,8 @@ QStringList list_port_names()
 QString device_name(const QString &port_name)
 {
 #ifdef Q_OS_WIN
+    if (port_name.startsWith(QStringLiteral("\\\\.\\")))
+        return port_name;
     return QStringLiteral("\\\\.\\") + port_name;
 #else
     if (port_name.startsWith(QLatin1Char('/')))
@@ -44,9 +48,14 @@ QString device_name(const QString &port_name)
 #endif
 }
 
-void pause_ms(int ms)
+bool device_accessible(const QString &device)
 {
-    QThread::msleep(static_cast<unsigned long>(ms));
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    return true;
+#else
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#endif
 }
 
 std::FILE *open_image(const QString &path)
@@ -60,9 +69,28 @@ std::FILE *open_image(const QString &path)
         return nullptr;
     }
 #ifdef Q_OS_WIN
+    if (!QFileInfo(path).isFile()) {
+        errno = EINVAL;
+        return nullptr;
+    }
     return _wfopen(reinterpret_cast<const wchar_t *>(path.utf16()), L"rb");
 #else
-    return std::fopen(QFile::encodeName(path).constData(), "rb");
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE *file = ::fdopen(fd, "rb");
+    if (!file)
+        ::close(fd);
+    return file;
 #endif
 }
 

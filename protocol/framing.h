@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
 #include <QString>
 
 namespace xmodem {
@@ -24,9 +23,8 @@ quint8 xmodem_checksum(const unsigned char *data, int length);
 // SOH, number, its complement, the 128 data bytes, then the CRC (high byte
 // first) or the checksum: 133 or 132 bytes.
 QByteArray build_frame(const unsigned char *data, bool use_crc, quint8 block_number);
+// The same, written over frame, whose storage is reused from block to block.
+void build_frame_into(QByteArray &frame, const unsigned char *data, bool use_crc, quint8 block_number);
 
 // "完成:NN%" with the percentage truncated toward zero.
 QString progress_text(qint64 bytes_sent, qint64 total_bytes);
-
-// Position of name among the keys of the port table, -1 when absent.
-int row_of_port(const QMap<QString, QString> &port_table, const QString &name);

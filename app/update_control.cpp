@@ -1,0 +1,115 @@
+#include "app/mainwindow.h"
+
+#include "app/modal_ui.h"
+#include "engine/update_run.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+void MainWindow::send_file()
+{
+    if (firmware_path.isEmpty()) {
+        modal->warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"));
+        update_button->setEnabled(true);
+        return;
+    }
+    if (run && run->running())
+        return;
+
+    if (prepare_update() != 0) {
+        append_log(first_ticked_port() + QStringLiteral("打开升级文件失败"));
+        end_run();
+        modal->warning(this, QStringLiteral("警告"), QStringLiteral("打开升级文件失败"));
+        return;
+    }
+    if (update_ports[current_port].isEmpty()) {
+        modal->warning(this, QStringLiteral("waring"), QStringLiteral("please select com"));
+        return;
+    }
+    start_run();
+}
+
+void MainWindow::start_run()
+{
+    close_image(); // every port's update reopens and measures it
+    QStringList ports;
+    for (int i = 0; i < port_count; ++i)
+        ports << update_ports[i];
+    RunOptions options;
+    options.parallel = parallel;
+    if (run)
+        disconnect(run.get(), nullptr, this, nullptr);
+    run = std::make_unique<UpdateRun>(ports, firmware_path, options);
+    UpdateRun *started = run.get();
+
+    connect(started, &UpdateRun::log_line, this, [this](const QString &, const QString &body) { append_log(body); });
+    connect(started, &UpdateRun::progress, this, [this](const QString &port, const QString &text) {
+        const int row = port_row(port);
+        if (row >= 0 && row < max_ports && progress_labels[row])
+            progress_labels[row]->setText(text);
+    });
+    connect(started, &UpdateRun::notice, this,
+            [this](const QString &, NoticeKind kind, const QString &title, const QString &text) {
+                show_notice(kind, title, text);
+            });
+    connect(started, &UpdateRun::port_started, this, [this, started] { current_port = started->current_port; });
+    connect(started, &UpdateRun::finished, this, &MainWindow::end_run);
+
+    update_button->setEnabled(false);
+    started->start();
+}
+
+void MainWindow::show_notice(NoticeKind kind, const QString &title, const QString &text)
+{
+    if (kind == NoticeKind::critical)
+        modal->critical(this, title, text);
+    else
+        modal->warning(this, title, text);
+}
+
+// Every ending of a run leaves the tool ready for the next press of "update".
+void MainWindow::end_run()
+{
+    update_button->setEnabled(true);
+    current_port = 0;
+}
+
+QString MainWindow::first_ticked_port() const
+{
+    int row = 0;
+    for (auto it = port_table.cbegin(); it != port_table.cend() && row < max_ports; ++it, ++row) {
+        if (it.value() == QLatin1String("true"))
+            return it.key();
+    }
+    return QString();
+}
+
+PortUpdate *MainWindow::current_update() const
+{
+    return run ? run->current_update() : nullptr;
+}
+
+// The slot table's entries for the update's steps hand on to its engine.
+void MainWindow::recv_bit()
+{
+    if (PortUpdate *update = current_update())
+        update->recv_bit();
+}
+
+void MainWindow::recv_xmodem_bit()
+{
+    if (PortUpdate *update = current_update())
+        update->recv_xmodem_bit();
+}
+
+void MainWindow::check_reset()
+{
+    if (PortUpdate *update = current_update())
+        update->check_reset();
+}
+
+void MainWindow::get_scan_result(bool found, QString rate, quint8 open_failed, quint8 mode)
+{
+    if (PortUpdate *update = current_update())
+        update->get_scan_result(found, rate, open_failed, mode);
+}

@@ -1,0 +1,68 @@
+#include "cli/port_names.h"
+
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace {
+
+QStringList links_to(const QString &folder, const QString &device)
+{
+    QStringList links;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    QDir dir(folder);
+    for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        if (!target.isEmpty() && entry.canonicalFilePath() == target)
+            links << entry.absoluteFilePath();
+    }
+    return links;
+}
+
+QString hex4(quint16 value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+QVector<PortDetails> list_serial_ports()
+{
+    QVector<PortDetails> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        PortDetails port;
+        port.name = info.portName();
+        port.device = info.systemLocation();
+        port.by_id = links_to(QStringLiteral("/dev/serial/by-id"), port.device);
+        port.by_path = links_to(QStringLiteral("/dev/serial/by-path"), port.device);
+        port.description = info.description();
+        port.manufacturer = info.manufacturer();
+        port.serial_number = info.serialNumber();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            port.vid_pid = hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
+        ports << port;
+    }
+    return ports;
+}
+
+NamedPort resolve_port(const QString &argument)
+{
+    NamedPort port;
+    port.label = argument;
+    if (argument.startsWith(QLatin1String("serial:"))) {
+        const QString wanted = argument.mid(7);
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+            if (!wanted.isEmpty() && info.serialNumber() == wanted) {
+                port.device = info.systemLocation();
+                break;
+            }
+        }
+    } else {
+        port.device = device_name(argument);
+    }
+    const QFileInfo file(port.device);
+    port.exists = !port.device.isEmpty() && file.exists();
+    port.identity = port.exists ? file.canonicalFilePath() : (port.device.isEmpty() ? argument : port.device);
+    return port;
+}

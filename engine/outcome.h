@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+// The result of one port's update: 0 and 1 as the operations report them.
+enum class PortResult {
+    success = 0,
+    failure = 1,
+    skipped = 2, // never started: an earlier port ended the run
+};
+
+// Why a port ended; the words of reason_code() are stable for scripts.
+enum class FailReason {
+    ok,
+    no_file,
+    open_failed,
+    permission_denied,
+    port_busy,
+    no_such_port,
+    reset_timeout,
+    no_start_request,
+    retries_exhausted,
+    unexpected_reply,
+    cancelled_by_module,
+    port_lost,
+    image_unreadable,
+    image_changed,
+    eot_unconfirmed,
+    aborted,
+    not_started,
+};
+
+const char *reason_code(FailReason reason);
+const char *result_word(PortResult result);
+
+enum class NoticeKind {
+    warning,
+    critical,
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// Why a port could not be opened, as far as the system tells.
+enum class OpenFailure {
+    none,
+    permission_denied,
+    busy,        // held by another program
+    no_such_port,
+    other,
+};
+
+// The small interface the update talks to: a serial line that is opened,
+// read and written by polling. SerialPort is the real one; tests and the
+// fuzzer put an in-memory line in its place.
+class Transport
+{
+public:
+    virtual ~Transport() = default;
+
+    virtual bool open() = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+    virtual OpenFailure open_failure() const = 0;
+
+    // Returns when every byte written so far has left the line.
+    virtual void flush() = 0;
+    virtual qint64 write(const char *data, qint64 len) = 0;
+    qint64 write(const QByteArray &data) { return write(data.constData(), data.size()); }
+
+    // 1 with the byte when one is waiting or arrives within the time-out,
+    // 0 when none arrives, -1 on error.
+    virtual int read(char *byte) = 0;
+    // Every byte received and not yet read; empty at once when none waits.
+    virtual QByteArray readAll() = 0;
+
+    virtual bool setBaudRate(qint32 rate) = 0;
+    virtual qint32 baudRate() const = 0;
+    // 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out.
+    virtual void apply_line_settings() = 0;
+
+    // True once a read or write showed that the device is gone or broken.
+    virtual bool failed() const = 0;
+
+    // Called (from the event loop) when input may be waiting; a hint only,
+    // the reader still polls. Lines without notifications ignore it.
+    virtual void set_input_hint(std::function<void()> hint) { Q_UNUSED(hint); }
+};
