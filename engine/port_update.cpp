@@ -264,6 +264,17 @@ void PortUpdate::send_file()
     thread->start(QThread::InheritPriority);
 }
 
+int PortUpdate::start_with_boot_loader_ready()
+{
+    if (stage != Stage::idle || prepare_update() != 0)
+        return 1;
+    found_rate = QString::number(wire::boot_loader_rate);
+    if (open_update_port() != 0)
+        return 1;
+    hand_over_to_sender();
+    return 0;
+}
+
 void PortUpdate::stop_scan()
 {
     if (!scan_thread)

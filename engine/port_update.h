@@ -53,6 +53,11 @@ public:
     const QString &port_name() const { return name; }
     bool running() const { return stage != Stage::idle && stage != Stage::ended; }
 
+    // For a boot loader that already waits for the image (tests, the
+    // fuzzer): prepares the image, opens the port at 115200 and hands over
+    // to the sender, without the scan and the handshake. 0 when started.
+    int start_with_boot_loader_ready();
+
     // Cancels a transfer in progress (CAN CAN), closes everything and ends
     // as failed with `aborted`. Nothing happens once the update has ended.
     void abort();
@@ -72,6 +77,10 @@ public:
     QString rate_text() const { return found_rate; }
     bool image_open() const { return image_file != nullptr; }
     bool waiting() const; // a timer or the scan is running
+    const QTimer *recv_poll_timer() const { return recv_timer; }
+    const QTimer *xmodem_poll_timer() const { return xmodem_timer; }
+    const QTimer *reset_poll_timer() const { return reset_timer; }
+    bool scanning() const { return stage == Stage::scanning; }
     Transport *port() const { return link.get(); }
 
 signals:

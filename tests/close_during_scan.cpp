@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
         return 3;
     window.show();
     probe.send_file();
-    if (!probe.scan_thread() || !probe.scan_thread()->isRunning())
+    if (!probe.scanning())
         return 4;
     QTimer::singleShot(QString::fromLocal8Bit(argv[3]).toInt(), &window, &QWidget::close);
     return app.exec();

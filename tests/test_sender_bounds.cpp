@@ -22,10 +22,10 @@ private slots:
         }
         rig.pty.send(QByteArray(1, nak));
         QCOMPARE(rig.expect(2), QByteArray(2, '\x18'));
-        QTRY_VERIFY(rig.probe->update_button()->isEnabled());
-        QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级失败")));
-        QVERIFY(!rig.probe->port()->isOpen());
-        QVERIFY(!rig.probe->image_open());
+        QTRY_VERIFY(rig.ended);
+        QVERIFY(rig.bodies.last().endsWith(QStringLiteral("对应设备升级失败")));
+        QVERIFY(!rig.update->port()->isOpen());
+        QVERIFY(!rig.update->image_open());
     }
 
     void ten_rejected_eots_fail_the_port()
@@ -40,9 +40,9 @@ private slots:
             rig.pty.send(QByteArray(1, nak));
         }
         QCOMPARE(rig.expect(2), QByteArray(2, '\x18'));
-        QTRY_VERIFY(rig.probe->update_button()->isEnabled());
-        QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级失败")));
-        QCOMPARE(rig.probe->log_bodies().filter(QStringLiteral("升级成功")).size(), 0);
+        QTRY_VERIFY(rig.ended);
+        QVERIFY(rig.bodies.last().endsWith(QStringLiteral("对应设备升级失败")));
+        QCOMPARE(rig.bodies.filter(QStringLiteral("升级成功")).size(), 0);
     }
 
     void only_the_first_byte_of_a_start_reply_decides()
@@ -51,15 +51,15 @@ private slots:
         QVERIFY(rig.set_up(QByteArray(10, 'z')));
         rig.pty.send("xC");
         QTest::qWait(300);
-        QCOMPARE(rig.probe->xmodem_phase(), 0);
+        QCOMPARE(int(rig.update->xmodem_phase()), 0);
         rig.pty.send("CCC");
         const QByteArray frame = rig.expect(133);
         QCOMPARE(frame.size(), 133); // several "C" in one read: CRC mode
         rig.pty.send(QByteArray(1, ack));
         QCOMPARE(rig.expect(1), QByteArray(1, '\x04'));
         rig.pty.send(QByteArray(1, ack));
-        QTRY_VERIFY(rig.probe->update_button()->isEnabled());
-        QVERIFY(rig.probe->log_bodies().last().endsWith(QStringLiteral("对应设备升级成功")));
+        QTRY_VERIFY(rig.ended);
+        QVERIFY(rig.bodies.last().endsWith(QStringLiteral("对应设备升级成功")));
     }
 };
 

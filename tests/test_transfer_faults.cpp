@@ -18,9 +18,11 @@ private slots:
         QStringList progress;
         QVERIFY(rig.add_module({QStringLiteral("--nak-block"), QStringLiteral("7")}));
         rig.open_window();
-        rig.window->progress_listener = [&](const QString &, const QString &text) { progress << text; };
         rig.choose_image(sample_image(1000));
         rig.update_all();
+        QVERIFY(rig.probe->run());
+        QObject::connect(rig.probe->run(), &UpdateRun::progress,
+                         [&](const QString &, const QString &text) { progress << text; });
         QVERIFY(wait_until([&] { return rig.probe->idle(); }, 30000));
 
         QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 1);
@@ -57,15 +59,16 @@ private slots:
         QVERIFY(!rig.probe->port()->isOpen());
     }
 
-    void reply_with_a_stray_byte_is_dropped_then_recovered()
+    void ack_read_together_with_a_stray_byte_counts()
     {
+        // Adapters deliver bytes in batches: the ACK decides, the byte after
+        // it is ignored, and the next block follows at once.
         UpdateRig rig;
         QVERIFY(run_update(rig, {QStringLiteral("--reply-after-block"), QStringLiteral("3:0641")},
                            sample_image(1000)));
         QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 1);
         const QList<QByteArray> frames = frames_after_request(rig.module());
-        QCOMPARE(frames.size(), 8 + 1 + 1);
-        QCOMPARE(frames[2], frames[3]); // written again after the silence
+        QCOMPARE(frames.size(), 8 + 1);
         QVERIFY(rig.module().waitForFinished(5000));
         QCOMPARE(rig.module().outData(), rig.image);
     }

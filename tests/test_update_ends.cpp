@@ -40,42 +40,9 @@ private slots:
         // The next press works once the port is free again.
         holder.close();
         rig.probe->send_file();
-        QVERIFY(wait_until([&] { return rig.probe->xmodem_timer()->isActive() || rig.probe->idle(); }, 15000));
+        QVERIFY(wait_until([&] { return rig.probe->xmodem_active() || rig.probe->idle(); }, 15000));
         QVERIFY(wait_until([&] { return rig.probe->idle(); }, 20000));
         QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 1);
-    }
-
-    void open_update_port_cases()
-    {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        qputenv("TESSIK_EXTRA_PORTS", pty.slave().toUtf8());
-        MainWindow window;
-        WindowProbe probe(window);
-
-        QCOMPARE(int(probe.open_update_port(0)), 1); // nothing ticked: empty entry
-        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("请选择升级串口")));
-        QVERIFY(probe.port() == nullptr);
-
-        probe.set_update_port(0, pty.slave());
-        probe.set_rate_text(QStringLiteral("14400"));
-        QCOMPARE(int(probe.open_update_port(0)), 0);
-        QCOMPARE(lineRate(pty.master_fd()), 14400u);
-        probe.close_port();
-        QVERIFY(!probe.port()->isOpen());
-
-        probe.set_rate_text(QStringLiteral("1234"));
-        QCOMPARE(int(probe.open_update_port(0)), 0);
-        QCOMPARE(lineRate(pty.master_fd()), 9600u);
-
-        probe.close_port();
-        SerialPort holder(pty.slave());
-        QVERIFY(holder.open());
-        probe.boxes.clear();
-        QCOMPARE(int(probe.open_update_port(0)), 1);
-        QCOMPARE(probe.boxes.size(), 1);
-        QVERIFY(probe.has_box(QStringLiteral("critical"), failed_title, failed_text));
-        probe.close_port(); // nothing open in the window's object: only the timers stop
     }
 
     void closing_the_window_during_a_scan()

@@ -27,8 +27,8 @@ private slots:
 
         rig.update_all();
         QVERIFY(!rig.probe->update_button()->isEnabled());
-        QVERIFY(rig.probe->scan_thread() != nullptr);
-        QVERIFY(wait_until([&] { return rig.probe->xmodem_timer()->isActive(); }, 30000));
+        QVERIFY(rig.probe->scanning());
+        QVERIFY(wait_until([&] { return rig.probe->xmodem_active(); }, 30000));
         QCOMPARE(rig.probe->rate_text(), QString::number(app_baud));
         QVERIFY(wait_until([&] { return rig.probe->idle(); }, 30000));
 

@@ -17,7 +17,7 @@ private slots:
         rig.choose_image(sample_image(700));
         const QString name = rig.module().link();
         rig.update_all();
-        QVERIFY(wait_until([&] { return rig.probe->reset_timer()->isActive(); }, 30000));
+        QVERIFY(wait_until([&] { return rig.probe->reset_active(); }, 30000));
         QCOMPARE(rig.probe->app_damaged(), 1);
         QVERIFY(wait_until([&] { return rig.probe->idle(); }, 40000));
 

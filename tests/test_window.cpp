@@ -234,7 +234,7 @@ private slots:
         probe.firmware_path() = write_file(dir.filePath(QStringLiteral("a.bin")), "abc");
         probe.send_file();
         QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("waring"), QStringLiteral("please select com")));
-        QVERIFY(probe.scan_thread() == nullptr);
+        QVERIFY(!probe.scanning());
         QVERIFY(probe.update_button()->isEnabled());
     }
 
@@ -250,7 +250,7 @@ private slots:
         probe.send_file();
         QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("打开升级文件失败")));
         QCOMPARE(probe.log_bodies(), QStringList({QStringLiteral("COM1打开升级文件失败")}));
-        QVERIFY(probe.scan_thread() == nullptr);
+        QVERIFY(!probe.scanning());
         QVERIFY(probe.update_button()->isEnabled());
         QCOMPARE(probe.current_port(), 0);
     }

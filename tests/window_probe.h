@@ -5,8 +5,10 @@
 
 #include "app/mainwindow.h"
 #include "app/modal_ui.h"
-#include "serial/scan_thread.h"
+#include "engine/update_run.h"
 #include "serial/serial_port.h"
+
+#include "wait_until.h"
 
 #include <QCheckBox>
 #include <QEventLoop>
@@ -16,25 +18,6 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <functional>
-
-// Runs the event loop until done() holds or the time is up. Unlike QTRY_*
-// (which sleeps 10 ms between rounds of events) the window's 1 ms timer
-// runs at its own pace meanwhile.
-inline bool wait_until(const std::function<bool()> &done, int timeout_ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(20);
-    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
 
 struct ModalRecord
 {
@@ -85,17 +68,13 @@ public:
     QList<ModalRecord> boxes;
     RecordingModalUi *recorder = nullptr;
 
-    // Members
+    // Members of the window
     QMap<QString, QString> &port_table() { return w.port_table; }
     QString update_port(int i) const { return w.update_ports[i]; }
     int port_count() const { return w.port_count; }
     int current_port() const { return w.current_port; }
     QString &firmware_path() { return w.firmware_path; }
     qint64 total_bytes() const { return w.total_bytes; }
-    bool image_open() const { return w.image_file != nullptr; }
-    int app_damaged() const { return w.app_damaged; }
-    int retry_count() const { return w.retry_count; }
-    QString rate_text() const { return w.rate_text; }
     QString log_text() const { return w.log_text; }
     QTextEdit *log_view() const { return w.log_view; }
     QCheckBox *check_box(int row) const { return w.check_boxes[row]; }
@@ -106,22 +85,27 @@ public:
     QTimer *recv_timer() const { return w.recv_timer; }
     QTimer *xmodem_timer() const { return w.xmodem_timer; }
     QTimer *reset_timer() const { return w.reset_timer; }
-    SerialPort *port() const { return w.port; }
-    Thread *scan_thread() const { return w.scan_thread; }
-    QByteArray last_frame() const { return w.last_frame; }
-    int block_number() const { return w.block_number; }
-    int xmodem_phase() const { return w.xmodem_phase; }
+    UpdateRun *run() const { return w.run.get(); }
+
+    // The update of the port being updated (or the last one), null before a run.
+    PortUpdate *update() const { return w.current_update(); }
+    bool image_open() const { return update() ? update()->image_open() : w.image_file != nullptr; }
+    int app_damaged() const { return update() ? update()->app_damaged() : 0; }
+    int retry_count() const { return update() ? update()->retry_count() : 0; }
+    QString rate_text() const { return update() ? update()->rate_text() : QString(); }
+    Transport *port() const { return update() ? update()->port() : nullptr; }
+    bool scanning() const { return update() && update()->scanning(); }
+    QByteArray last_frame() const { return update() ? update()->last_frame() : QByteArray(); }
+    int block_number() const { return update() ? update()->block_number() : 1; }
+    int xmodem_phase() const { return update() ? int(update()->xmodem_phase()) : 0; }
+    bool xmodem_active() const { return update() && update()->xmodem_poll_timer()->isActive(); }
+    bool reset_active() const { return update() && update()->reset_poll_timer()->isActive(); }
 
     // Operations
     void open_file() { w.open_file(); }
     void send_file() { w.send_file(); }
     int prepare_update() { return w.prepare_update(); }
     void append_log(const QString &body) { w.append_log(body); }
-    quint8 open_update_port(quint8 index) { return w.open_update_port(index); }
-    void set_update_port(int i, const QString &name) { w.update_ports[i] = name; }
-    void set_rate_text(const QString &rate) { w.rate_text = rate; }
-    void close_port() { w.close_port(); }
-    void hand_over_to_sender() { w.hand_over_to_sender(); }
 
     // Ticks the box of the named port as the operator would.
     bool tick(const QString &name, bool on = true)
@@ -153,11 +137,11 @@ public:
         return bodies;
     }
 
-    // True once a run has ended: "update" enabled and no timer or scan running.
+    // True once a run has ended: "update" enabled and nothing of it still waiting.
     bool idle() const
     {
-        return w.update_button->isEnabled() && !w.recv_timer->isActive() && !w.reset_timer->isActive()
-               && !w.xmodem_timer->isActive();
+        return w.update_button->isEnabled() && !(w.run && w.run->running())
+               && !(update() && update()->waiting());
     }
 
 private:
