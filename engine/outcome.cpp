@@ -33,3 +33,10 @@ const char *result_word(PortResult result)
     }
     return "failed";
 }
+
+void register_outcome_types()
+{
+    qRegisterMetaType<PortResult>();
+    qRegisterMetaType<FailReason>();
+    qRegisterMetaType<NoticeKind>();
+}

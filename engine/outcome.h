@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 
 // The result of one port's update: 0 and 1 as the operations report them.
@@ -37,3 +38,10 @@ enum class NoticeKind {
     warning,
     critical,
 };
+
+Q_DECLARE_METATYPE(PortResult)
+Q_DECLARE_METATYPE(FailReason)
+Q_DECLARE_METATYPE(NoticeKind)
+
+// For signals carrying these across threads and into QSignalSpy.
+void register_outcome_types();

@@ -74,6 +74,7 @@ PortUpdate::PortUpdate(const QString &port_name, const QString &firmware_path, U
       reset_timer(new QTimer(this)),
       pause_timer(new QTimer(this))
 {
+    register_outcome_types();
     if (!this->options.open_transport) {
         this->options.open_transport = [](const QString &device) -> std::unique_ptr<Transport> {
             return std::make_unique<SerialPort>(device);
@@ -290,8 +291,14 @@ void PortUpdate::stop_scan()
 void PortUpdate::get_scan_result(bool found, QString rate, quint8 open_failed, quint8 mode)
 {
     Q_UNUSED(mode);
-    if (stage != Stage::scanning)
+    if (stage != Stage::scanning && stage != Stage::idle)
         return;
+    if (!image_file && prepare_update() != 0) {
+        stage = Stage::ended;
+        log_port(QStringLiteral("打开升级文件失败"));
+        end(PortResult::failure, FailReason::image_unreadable);
+        return;
+    }
     if (scan_thread) {
         scan_open_failure = scan_thread->open_failure();
         disconnect(scan_thread, nullptr, this, nullptr);

@@ -41,7 +41,7 @@ void SerialPort::set_input_hint(std::function<void()> hint)
         QObject::connect(&serial, &QSerialPort::readyRead, &serial, std::move(hint), Qt::QueuedConnection);
 }
 
-SerialPort::SerialPort(const QString &device_name)
+SerialPort::SerialPort(const QString &device_name) : device(device_name)
 {
     serial.setPortName(device_name);
     serial.setBaudRate(9600);
@@ -68,7 +68,7 @@ bool SerialPort::open()
     switch (serial.error()) {
     case QSerialPort::PermissionError:
         // Qt reports a port locked by another program as a permission error too.
-        failure = device_accessible(serial.portName()) ? OpenFailure::busy : OpenFailure::permission_denied;
+        failure = device_accessible(device) ? OpenFailure::busy : OpenFailure::permission_denied;
         break;
     case QSerialPort::DeviceNotFoundError:
         failure = OpenFailure::no_such_port;

@@ -65,6 +65,7 @@ private:
     void heard_from_peer();
 
     QSerialPort serial;
+    const QString device;
     int timeout_ms = 10;
     bool device_failed = false;
     OpenFailure failure = OpenFailure::none;
