@@ -305,6 +305,17 @@ void TestXmodemReceiver::extrasFollowInTheSameWrite()
     for (const QByteArray& f : { frame(1, "a"), frame(2, "b"), frame(2, "b"), frame(3, "c"), QByteArray(1, EOT) })
         rx.feed(bytes(f), now += ms);
     QCOMPARE(host.writes(), (QList<QByteArray> { "C", "\x06", "\x06" "C", "\x06", "\x06", "\x06\r\nBOOT OK\r\n" }));
+
+    // A block NAKed at first carries its extra on the ACK it gets in the end.
+    Host again;
+    s.faults.nak.insert(1);
+    s.faults.ackExtra = { { 1, "C" } };
+    XmodemReceiver rx2(again, s);
+    rx2.start(now);
+    rx2.feed(bytes(frame(1, "a")), now += ms);
+    rx2.feed(bytes(frame(1, "a")), now += ms);
+    rx2.feed(bytes(frame(1, "a")), now += ms);
+    QCOMPARE(again.writes(), (QList<QByteArray> { "C", "\x15", "\x06" "C", "\x06" }));
 }
 
 void TestXmodemReceiver::eachFaultHasItsEffect_data()

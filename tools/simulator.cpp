@@ -439,6 +439,9 @@ void Simulator::recordEvent(const std::string& name)
 
 void Simulator::transferEnded(TransferEnd end)
 {
+    // The record then shows the receiver's last words before the result
+    // (unless --pace still holds them back).
+    flushToTool(Clock::now());
     switch (end) {
     case TransferEnd::Complete: {
         bool written = writeOutFile();

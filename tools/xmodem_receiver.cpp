@@ -241,8 +241,9 @@ void XmodemReceiver::newBlock(long n, TimePoint now)
         host_.sendToTool(custom->second, now);
         return;
     }
+    // Stored just now: this is the block's first ACK, later ones answer duplicates.
     auto extra = faults_.ackExtra.find(n);
-    answer(ACK, extra != faults_.ackExtra.end() && arrival == 1 ? extra->second : std::string(), n, false, now);
+    answer(ACK, extra != faults_.ackExtra.end() ? extra->second : std::string(), n, false, now);
 }
 
 void XmodemReceiver::handleEot(TimePoint now)
