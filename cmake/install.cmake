@@ -19,26 +19,32 @@ install(FILES ${tessik_dist_dir}/tessik-update-tool.desktop
 install(FILES ${tessik_dist_dir}/tessik-update-tool.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-# Man pages carry the project version and are installed compressed, as
-# Debian's man-db expects them.
+# Man pages carry the project version. They and the changelog are installed
+# compressed, as Debian's man-db and policy expect.
+function(tessik_gzip source output)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND gzip -9 -n -c ${source} > ${output}
+    DEPENDS ${source}
+    VERBATIM)
+endfunction()
+
 set(tessik_man_archives)
 foreach(page ${tessik_man_pages})
   configure_file(${tessik_dist_dir}/${page} ${tessik_dist_build_dir}/${page} @ONLY)
-  add_custom_command(
-    OUTPUT ${tessik_dist_build_dir}/${page}.gz
-    COMMAND gzip -9 -n -c ${page} > ${page}.gz
-    DEPENDS ${tessik_dist_build_dir}/${page}
-    WORKING_DIRECTORY ${tessik_dist_build_dir}
-    VERBATIM)
+  tessik_gzip(${tessik_dist_build_dir}/${page} ${tessik_dist_build_dir}/${page}.gz)
   list(APPEND tessik_man_archives ${tessik_dist_build_dir}/${page}.gz)
 endforeach()
-add_custom_target(tessik_man_pages ALL DEPENDS ${tessik_man_archives})
+tessik_gzip(${tessik_dist_dir}/changelog ${tessik_dist_build_dir}/changelog.gz)
+add_custom_target(tessik_compressed_docs ALL
+  DEPENDS ${tessik_man_archives} ${tessik_dist_build_dir}/changelog.gz)
 install(FILES ${tessik_man_archives} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+install(FILES ${tessik_dist_dir}/copyright ${tessik_dist_build_dir}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The udev rule is an example for the administrator to copy: a package that
 # changes device permissions and ModemManager's behaviour on its own would
 # surprise people.
-install(FILES ${tessik_dist_dir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${tessik_dist_dir}/60-tessik-serial.rules
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 

@@ -22,12 +22,13 @@ failures=0
 skipped=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 skip() { echo "SKIP: $*" >&2; skipped=$((skipped + 1)); }
+have() { local path; path=$(command -v "$1") && [ -x "$path" ]; }
 
 # Without these the package cannot be built or read at all. dpkg-shlibdeps and
 # file matter because CPack, missing them, quietly builds a package without
 # its library dependencies.
 for tool in dpkg-deb dpkg-shlibdeps file readelf; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
+  if ! have "$tool"; then
     echo "SKIP: $tool is missing (Debian packages dpkg-dev, file, binutils); the package cannot be checked" >&2
     exit 77
   fi
@@ -79,6 +80,7 @@ required=(
   usr/share/man/man1/$name.1.gz
   usr/share/man/man1/tessik-module-sim.1.gz
   usr/share/doc/$name/copyright
+  usr/share/doc/$name/changelog.gz
   usr/share/doc/$name/examples/60-tessik-serial.rules
 )
 for path in "${required[@]}"; do
@@ -124,21 +126,25 @@ if [ -x "$tool" ]; then
   fi
 fi
 
-# Every option a program's --help names is described in its man page, and the
-# page renders without warnings and carries the project version.
+# Every option a program's --help names has an entry of its own in the man
+# page (a tagged paragraph: .TP, then the option), and the page renders
+# without warnings and carries the project version.
 check_man_page() { # PROGRAM PAGE
-  local program=$1 page=$2 help status text option
+  local program=$1 page=$2 help status text entries option
   [ -x "$program" ] && [ -f "$page" ] || return 0
   help=$(timeout 60 "$program" --help 2>&1)
   status=$?
   [ "$status" -eq 0 ] || fail "'${program##*/} --help' exited $status"
   text=$(gzip -dc "$page" | sed 's/\\-/-/g')
+  entries=$(awk 'tagged && match($0, /^\.B[IR]? --[a-z][a-z-]*/) {
+                   option = substr($0, RSTART, RLENGTH); sub(/^\.B[IR]? /, "", option); print option }
+                 { tagged = ($0 == ".TP") }' <<<"$text")
   for option in $(grep -Eo -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
-    grep -qF -- "$option" <<<"$text" || fail "${page##*/} does not describe $option"
+    grep -qxF -- "$option" <<<"$entries" || fail "${page##*/} has no entry for $option"
   done
   grep -qF "@PROJECT_VERSION@" <<<"$text" && fail "${page##*/} still holds the version placeholder"
   grep -Eq "^\.TH .*\"$name $version\"" <<<"$text" || fail "${page##*/} is not marked $name $version"
-  if command -v groff >/dev/null 2>&1; then
+  if have groff; then
     warnings=$(gzip -dc "$page" | groff -man -Tutf8 -ww -z 2>&1)
     [ -z "$warnings" ] || fail "${page##*/} renders with warnings: $warnings"
   else
@@ -148,12 +154,21 @@ check_man_page() { # PROGRAM PAGE
 check_man_page "$tool" "$root/usr/share/man/man1/$name.1.gz"
 check_man_page "$sim" "$root/usr/share/man/man1/tessik-module-sim.1.gz"
 
+# A release without its changelog entry: the newest entry names another version.
+changelog=$root/usr/share/doc/$name/changelog.gz
+if [ -f "$changelog" ]; then
+  gzip -dc "$changelog" >"$tmp/changelog"
+  logged=$(dpkg-parsechangelog -l "$tmp/changelog" -S Version 2>&1) \
+    || fail "the changelog does not parse: $logged"
+  [ "$logged" = "$version" ] || fail "the newest changelog entry is for '$logged', the project is $version"
+fi
+
 # --- menu entry and icon ----------------------------------------------------------
 desktop=$root/usr/share/applications/$name.desktop
 if [ -f "$desktop" ]; then
-  if command -v desktop-file-validate >/dev/null 2>&1; then
-    # Hints are advice; errors and warnings are faults.
-    if ! report=$(desktop-file-validate "$desktop" 2>&1) || grep -Eq '(error|warning):' <<<"$report"; then
+  if have desktop-file-validate; then
+    # Hints count too: one says the entry would land in no menu section.
+    if ! report=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$report" ]; then
       fail "desktop-file-validate: $report"
     fi
   else
@@ -173,7 +188,7 @@ fi
 
 svg=$root/usr/share/icons/hicolor/scalable/apps/$name.svg
 if [ -f "$svg" ]; then
-  if command -v xmllint >/dev/null 2>&1; then
+  if have xmllint; then
     xmllint --noout "$svg" 2>"$tmp/xmllint" || fail "the icon is not well-formed XML: $(cat "$tmp/xmllint")"
   else
     skip "xmllint is missing (Debian package libxml2-utils): icon not checked"
