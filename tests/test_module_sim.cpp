@@ -162,11 +162,9 @@ struct PtySender {
 QStringList faultEvents(const SimModule& sim)
 {
     QStringList list;
-    for (const QJsonObject& r : sim.records()) {
-        if (r.value("event").toString() == QLatin1String("fault")) {
-            list << QString("%1@%2%3").arg(r.value("kind").toString()).arg(r.value("block").toInt())
-                        .arg(r.value("frame").toString() == QLatin1String("eot") ? "eot" : "");
-        }
+    for (const QJsonObject& r : sim.events("fault")) {
+        list << QString("%1@%2%3").arg(r.value("kind").toString()).arg(r.value("block").toInt())
+                    .arg(r.value("frame").toString() == QLatin1String("eot") ? "eot" : "");
     }
     return list;
 }
@@ -303,7 +301,7 @@ void TestModuleSim::duplicateBlockIsAcknowledgedAndDropped()
     QVERIFY(sim.waitForEvent("result", 5000));
     QCOMPARE(sim.outData(), image);
 
-    const QJsonObject result = sim.event("result");
+    const QJsonObject result = sim.result();
     QCOMPARE(result.value("end").toString(), QString("complete"));
     QVERIFY(result.value("complete").toBool());
     QVERIFY(result.value("out_written").toBool());
@@ -353,7 +351,7 @@ void TestModuleSim::givesUpWhenTheToolFallsSilent()
     QCOMPARE(answer(port), ACK);
     QCOMPARE(readFor(port, 5000, 2), QByteArray(2, CAN));
     QVERIFY(sim.waitForEvent("result", 2000));
-    const QJsonObject result = sim.event("result");
+    const QJsonObject result = sim.result();
     QCOMPARE(result.value("end").toString(), QString("rx_gave_up"));
     QVERIFY(!result.value("complete").toBool());
     QVERIFY(!result.value("out_written").toBool());
@@ -391,7 +389,7 @@ void TestModuleSim::extrasArriveInOneReadWithTheirAck()
     QVERIFY(sim.waitForEvent("result", 3000));
     QCOMPARE(txWrites(sim).mid(1),
              (QList<QByteArray> { "\x06", "\x06" "C", "\x06", "\x06\r\nBOOT OK\r\n" }));
-    QVERIFY(sim.event("result").value("complete").toBool());
+    QVERIFY(sim.result().value("complete").toBool());
 }
 
 void TestModuleSim::strictLineGarblesACommandCutOffByARateChange()
@@ -423,11 +421,7 @@ void TestModuleSim::strictLineGarblesACommandCutOffByARateChange()
     QVERIFY(sim.received(9600).endsWith(padded));
     QVERIFY(!sim.waitForEvent("boot", 1000));
     QCOMPARE(eventNames(sim).count("garbled"), garbledBefore + 1);
-    QJsonObject garbled;
-    for (const QJsonObject& r : sim.records()) {
-        if (r.value("event").toString() == QLatin1String("garbled"))
-            garbled = r;
-    }
+    const QJsonObject garbled = sim.events("garbled").last();
     QCOMPARE(garbled.value("baud").toInt(), 9600);
     QCOMPARE(garbled.value("new_baud").toInt(), 115200);
     QVERIFY(garbled.value("bytes").toInt() >= reboot.size());
@@ -482,7 +476,7 @@ void TestModuleSim::randomFaultsAreRecordedAndTheResultTellsTheTruth()
 
         const QStringList faults = faultEvents(sim);
         QVERIFY(faults.size() >= 5);
-        const QJsonObject result = sim.event("result");
+        const QJsonObject result = sim.result();
         QCOMPARE(result.value("fault_count").toInt(), faults.size());
         const QJsonObject perKind = result.value("faults").toObject();
         int total = 0;
@@ -524,7 +518,7 @@ void TestModuleSim::randomCancelAndVanishEndTheTransfer()
         QVERIFY(block > 1);
         QCOMPARE(eventNames(sim).mid(eventNames(sim).indexOf("fault")), (QStringList { "fault", "can", "result" }));
         QCOMPARE(txWrites(sim).last(), QByteArray(2, CAN));
-        const QJsonObject result = sim.event("result");
+        const QJsonObject result = sim.result();
         QCOMPARE(result.value("end").toString(), QString("can"));
         QVERIFY(!result.value("complete").toBool());
         QCOMPARE(result.value("blocks").toInt(), block - 1);
@@ -541,7 +535,7 @@ void TestModuleSim::randomCancelAndVanishEndTheTransfer()
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 3);
         QCOMPARE(eventNames(sim).mid(eventNames(sim).indexOf("fault")), (QStringList { "fault", "vanish", "result" }));
-        const QJsonObject result = sim.event("result");
+        const QJsonObject result = sim.result();
         QCOMPARE(result.value("end").toString(), QString("vanish"));
         QVERIFY(!result.value("complete").toBool());
         QCOMPARE(result.value("fault_count").toInt(), 1);
