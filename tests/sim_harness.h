@@ -133,6 +133,25 @@ public:
 
     bool hasEvent(const QString& name) const { return !event(name).isEmpty(); }
 
+    // Every record of this event, in order (e.g. each "fault" or "garbled").
+    QList<QJsonObject> events(const QString& name) const
+    {
+        QList<QJsonObject> list;
+        for (const QJsonObject& record : records()) {
+            if (record.value("event").toString() == name)
+                list.append(record);
+        }
+        return list;
+    }
+
+    // How the latest transfer ended ("result": end, complete, blocks, bytes,
+    // sha256, sha256_trimmed, fault_count, faults...); empty while none has.
+    QJsonObject result() const
+    {
+        const QList<QJsonObject> results = events(QStringLiteral("result"));
+        return results.isEmpty() ? QJsonObject() : results.last();
+    }
+
     // Polls the record while keeping this thread's event loop running.
     bool waitForEvent(const QString& name, int ms)
     {

@@ -68,7 +68,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (options.pace)
+    if (options.pace || options.strictLine)
         prctl(PR_SET_TIMERSLACK, 1UL); // the default 50 us slack would blur the modelled wire times
 
     sigset_t waitMask;

@@ -14,7 +14,43 @@ std::string toHex(const std::string& bytes)
     return hex;
 }
 
+// Keys and values are the simulator's own words: quotes and backslashes are
+// all that could break the line.
+std::string quoted(const std::string& text)
+{
+    std::string result = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            result.push_back('\\');
+        result.push_back(c);
+    }
+    return result + "\"";
+}
+
 } // namespace
+
+JsonFields& JsonFields::add(const std::string& key, const std::string& value)
+{
+    return addRaw(key, quoted(value));
+}
+
+JsonFields& JsonFields::add(const std::string& key, long long value)
+{
+    return addRaw(key, std::to_string(value));
+}
+
+JsonFields& JsonFields::add(const std::string& key, bool value)
+{
+    return addRaw(key, value ? "true" : "false");
+}
+
+JsonFields& JsonFields::addRaw(const std::string& key, const std::string& value)
+{
+    if (!text_.empty())
+        text_ += ',';
+    text_ += quoted(key) + ':' + value;
+    return *this;
+}
 
 Recorder::~Recorder()
 {
@@ -46,6 +82,11 @@ void Recorder::event(const std::string& name)
 void Recorder::event(const std::string& name, const std::string& key, long long value)
 {
     writeLine("\"event\":\"" + name + "\",\"" + key + "\":" + std::to_string(value));
+}
+
+void Recorder::event(const std::string& name, const JsonFields& fields)
+{
+    writeLine("\"event\":\"" + name + "\"" + (fields.text().empty() ? "" : "," + fields.text()));
 }
 
 void Recorder::writeLine(const std::string& fields)

@@ -124,6 +124,22 @@ bool parseReplyAfter(const std::string& text, BlockFaults& faults)
     return true;
 }
 
+// "N:TEXT", TEXT escaped as for --ok-reply
+bool parseAckExtra(const std::string& text, BlockFaults& faults)
+{
+    size_t colon = text.find(':');
+    long block = 0;
+    if (colon == std::string::npos || !parseBlock(text.substr(0, colon), block) || colon + 1 == text.size())
+        return false;
+    faults.ackExtra[block] = unescape(text.substr(colon + 1));
+    return true;
+}
+
+bool parseProbability(const std::string& text, double& p)
+{
+    return parseSeconds(text, p) && p <= 1;
+}
+
 bool addBlock(const std::string& text, std::set<long>& blocks)
 {
     long block = 0;
@@ -163,6 +179,37 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
         { "--silent-block", [&o](const std::string& v) { return parseSilent(v, o.faults); } },
         { "--reply-after-block", [&o](const std::string& v) { return parseReplyAfter(v, o.faults); } },
         { "--bad-start", [&o](const std::string& v) { return parseHex(v, o.faults.badStart); } },
+        { "--ack-extra", [&o](const std::string& v) { return parseAckExtra(v, o.faults); } },
+        { "--eot-extra", [&o](const std::string& v) { o.faults.eotExtra = unescape(v); return !v.empty(); } },
+        { "--start-repeat", [&o](const std::string& v) {
+              double ms = 0;
+              if (!parseSeconds(v, ms) || ms < 1)
+                  return false;
+              o.startRepeat = ms / 1000;
+              return true;
+          } },
+        { "--rx-give-up", [&o](const std::string& v) {
+              if (v == "off") {
+                  o.rxGiveUp = -1;
+                  return true;
+              }
+              return parseSeconds(v, o.rxGiveUp) && o.rxGiveUp > 0;
+          } },
+        { "--fault-seed", [&o](const std::string& v) {
+              long s = 0;
+              if (!parseLong(v, s) || s < 0 || s > 0xffffffffL)
+                  return false;
+              o.randomFaults.seed = static_cast<unsigned>(s);
+              return true;
+          } },
+        { "--fault-nak", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.nak); } },
+        { "--fault-corrupt-rx", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.corruptRx); } },
+        { "--fault-corrupt-tx", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.corruptTx); } },
+        { "--fault-lose-reply", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.loseReply); } },
+        { "--fault-dup-reply", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.dupReply); } },
+        { "--fault-stray-start", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.strayStart); } },
+        { "--fault-can", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.can); } },
+        { "--fault-vanish", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.vanish); } },
         { "--peer-command", [&o](const std::string& v) { o.peerCommand = v; return !v.empty(); } },
         { "--max-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.maxSeconds) && o.maxSeconds > 0;
@@ -178,6 +225,8 @@ std::map<std::string, bool*> flagOptions(Options& o)
         { "--checksum", &o.checksum },
         { "--nak-first-eot", &o.faults.nakFirstEot },
         { "--pace", &o.pace },
+        { "--strict-line", &o.strictLine },
+        { "--wrong-rate-garbage", &o.wrongRateGarbage },
         { "--help", &o.help },
         { "-h", &o.help },
     };
@@ -235,12 +284,17 @@ void printHelp(const char* program)
         "  --pace                  model an 8N1 line at the set rate: 10 bit times per byte,\n"
         "                          both directions\n"
         "  --max-seconds N         give up after N seconds: record 'timeout', exit 1 (default 300)\n"
+        "  --strict-line           bytes from the tool hold the line for 10 bit times each from when\n"
+        "                          they are read, one after the other, and reach the module only then;\n"
+        "                          a rate change before a byte's line time ended garbles it\n"
+        "                          (event 'garbled'). Paces that direction like --pace.\n"
         "\n"
         "Application:\n"
         "  --app-baud RATE         9600|14400|19200|38400|57600|115200|none (default 115200);\n"
         "                          none = dead application that never answers\n"
         "  --ok-reply TEXT         answer to \"+++\" (default \"\\r\\nOK\\r\\n\"; \\r \\n \\t \\\\ \\xHH)\n"
         "  --noise                 answer bytes at a wrong rate with 1-4 random bytes\n"
+        "  --wrong-rate-garbage    answer \"+++\" at a wrong rate with 1-4 random bytes (never 'O' or 'K')\n"
         "  --seed N                seed for the random bytes (default 1)\n"
         "  \"AT+Reboot\\r\" at the application's rate reboots into the boot loader after 300 ms.\n"
         "\n"
@@ -249,6 +303,13 @@ void printHelp(const char* program)
         "                          request at 115200 ('never' is the default)\n"
         "  --boot-now              start directly as the XMODEM receiver\n"
         "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
+        "  --start-repeat MS       repeat the start character every MS milliseconds until the first\n"
+        "                          block is in (default 1000)\n"
+        "  --rx-give-up SECONDS    once a block has begun to arrive, give up after SECONDS without a\n"
+        "                          byte from the tool: send CAN CAN, record 'rx_gave_up', stop\n"
+        "                          receiving ('off' is the default)\n"
+        "  --eot-extra TEXT        send TEXT right after the ACK of the EOT, in the same write\n"
+        "                          (escaped as for --ok-reply, e.g. \"\\r\\nBOOT OK\\r\\n\")\n"
         "  --out FILE              write the received data (whole 128-byte blocks) here\n"
         "  --peer-command CMD      hand the XMODEM phase to '/bin/sh -c CMD' over pipes\n"
         "                          (e.g. 'rx -c out.bin'); exit with its status\n"
@@ -262,12 +323,37 @@ void printHelp(const char* program)
         "  --nak-first-eot         NAK the first EOT, ACK the next\n"
         "  --vanish-block N        on block N close the port (the tool's port vanishes), exit 3\n"
         "  --bad-start HEX         send these bytes once before the first start character\n"
+        "  --ack-extra N:TEXT      send TEXT right after the first ACK of block N, in the same write\n"
+        "                          (escaped as for --ok-reply; N:C gives \"ACK C\")\n"
+        "\n"
+        "Random faults (P = probability per occasion, 0-1, default 0; the same seed and the same\n"
+        "frames from the tool give the same faults; each is recorded as a 'fault' event):\n"
+        "  --fault-seed N          seed of the fault generator (default 1)\n"
+        "  --fault-nak P           NAK an intact new block or the EOT (the block is not kept)\n"
+        "  --fault-corrupt-rx P    damage one byte of a complete frame on the line: it fails its\n"
+        "                          check and is NAKed\n"
+        "  --fault-corrupt-tx P    replace the reply byte to a frame or EOT with a byte that is none\n"
+        "                          of SOH EOT ACK NAK CAN 'C'\n"
+        "  --fault-lose-reply P    drop the reply to a frame or EOT (the receiver acts as if sent)\n"
+        "  --fault-dup-reply P     send the reply byte twice, in the same write\n"
+        "  --fault-stray-start P   send 'C' right after an ACK, in the same write\n"
+        "  --fault-can P           answer an intact new block with CAN CAN and stop receiving\n"
+        "  --fault-vanish P        on an intact new block close the port, exit 3\n"
         "\n"
         "Output:\n"
         "  --record FILE           JSON lines: {\"t\":ms,\"us\":us,\"dir\":\"rx\",\"baud\":B,\"hex\":H},\n"
         "                          {\"t\":ms,\"us\":us,\"dir\":\"tx\",\"hex\":H}, {\"t\":ms,\"us\":us,\"event\":E}\n"
         "                          E: boot xmodem first_block eot done(bytes) vanish can tool_can\n"
-        "                          peer_exit(status) signal(signal) timeout\n"
+        "                          rx_gave_up peer_exit(status) signal(signal) timeout\n"
+        "                          garbled(bytes, baud, new_baud)\n"
+        "                          fault(kind, block, frame): kind nak|corrupt_rx|corrupt_tx|lose_reply|\n"
+        "                            dup_reply|stray_start|can|vanish; block: N as above, 0 for the EOT;\n"
+        "                            frame: block|eot\n"
+        "                          result: once per transfer when it ends, also on timeout or signal:\n"
+        "                            end complete|can|vanish|tool_can|rx_gave_up|timeout|signal,\n"
+        "                            complete (EOT acknowledged), out_written, blocks, bytes,\n"
+        "                            sha256 (all bytes received), sha256_trimmed (trailing 1A removed),\n"
+        "                            fault_count, faults {kind: count}\n"
         "\n"
         "Exit codes: 0 transfer done, 1 timeout, 2 bad usage or setup failure, 3 vanished,\n"
         "peer's status with --peer-command, 128+signal on SIGTERM/SIGINT.\n",

@@ -14,6 +14,22 @@ struct BlockFaults {
     std::map<long, std::string> replyAfter;    // these bytes instead of ACK
     bool nakFirstEot = false;
     std::string badStart;                      // sent once before the start character
+    std::map<long, std::string> ackExtra;      // sent right after the first ACK of the block, same write
+    std::string eotExtra;                      // sent right after the ACK of the EOT, same write
+};
+
+// Faults injected at random, each with its probability per occasion (0: never).
+// The same seed and the same frames from the tool give the same faults.
+struct RandomFaults {
+    unsigned seed = 1;
+    double nak = 0;          // NAK an intact new block or the EOT
+    double corruptRx = 0;    // damage a byte of a complete frame: the receiver NAKs it
+    double corruptTx = 0;    // damage the reply byte on its way to the tool
+    double loseReply = 0;    // the reply never reaches the tool
+    double dupReply = 0;     // the reply byte arrives twice
+    double strayStart = 0;   // a start character right after an ACK
+    double can = 0;          // CAN CAN instead of taking a new block
+    double vanish = 0;       // the port disappears on a new block
 };
 
 struct Options {
@@ -28,7 +44,12 @@ struct Options {
     bool bootNow = false;
     bool checksum = false;
     BlockFaults faults;
+    RandomFaults randomFaults;
+    double startRepeat = 1.0;                  // seconds between start characters
+    double rxGiveUp = -1;                      // seconds of silence; negative: never
     bool pace = false;
+    bool strictLine = false;
+    bool wrongRateGarbage = false;
     std::string peerCommand;
     double maxSeconds = 300;
     bool help = false;

@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include "line_rate.h"
+#include "sha256.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,8 @@ const std::string kRebootCommand = "AT+Reboot\r";
 const Duration kRebootDelay = std::chrono::milliseconds(300);
 const Duration kLinger = std::chrono::seconds(1);
 const Duration kMaxPollWait = std::chrono::seconds(1);
+// How often --strict-line looks at the rate while bytes are on the line.
+const Duration kLineWatch = std::chrono::milliseconds(1);
 // A real UART would overrun long before; this only bounds memory when the
 // tool stops reading.
 const size_t kMaxPendingToTool = 64 * 1024;
@@ -62,6 +65,7 @@ Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, 
 int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 {
     childMask_ = &childMask;
+    lineFree_ = Clock::now();
     if (opt_.bootNow) {
         enterBootLoader();
         startTransfer(Clock::now());
@@ -73,6 +77,7 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
         waitForActivity(waitMask);
         if (gStopSignal != 0) {
             rec_.event("signal", "signal", gStopSignal);
+            abandonTransfer("signal");
             finish(128 + gStopSignal);
         }
     }
@@ -83,6 +88,7 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 // Everything that is due at 'now', in order: input, timers, peer, output.
 void Simulator::step(TimePoint now)
 {
+    watchLine(now);
     deliverDue(now);
     runTimers(now);
     checkPeerExit(now);
@@ -112,7 +118,7 @@ void Simulator::waitForActivity(const sigset_t& waitMask)
 
     TimePoint now = Clock::now();
     Duration wait = kMaxPollWait;
-    if (auto deadline = nextDeadline())
+    if (auto deadline = nextDeadline(now))
         wait = std::min(wait, *deadline - now);
     struct timespec timeout = toTimespec(wait);
     if (ppoll(fds, count, &timeout, &waitMask) <= 0)
@@ -127,9 +133,11 @@ void Simulator::waitForActivity(const sigset_t& waitMask)
         writeToPeer();
 }
 
-std::optional<TimePoint> Simulator::nextDeadline() const
+std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
 {
     std::optional<TimePoint> earliest = maxUntil_;
+    if (!inFlight_.empty())
+        keepEarliest(earliest, std::min(inFlight_.back().end, std::max(inFlight_.front().end, now + kLineWatch)));
     if (!rxQueue_.empty())
         keepEarliest(earliest, rxQueue_.front().due);
     if (!txQueue_.empty())
@@ -158,12 +166,69 @@ void Simulator::readFromTool(TimePoint now)
     unsigned baud = lineRate(line_.master());
     std::string bytes(buffer, static_cast<size_t>(size));
     rec_.rx(bytes, baud);
+    if (opt_.strictLine) {
+        lineArrival(bytes, baud, now);
+        return;
+    }
     TimePoint due = now;
     if (opt_.pace) {
         rxClock_ = std::max(rxClock_, now) + wireTime(bytes.size(), baud);
         due = rxClock_;
     }
     rxQueue_.push_back({ bytes, baud, due });
+}
+
+// Bytes enter the line when the simulator reads them (the pty has no clock)
+// and hold it for 10 bit times each, one after the other.
+void Simulator::lineArrival(const std::string& bytes, unsigned baud, TimePoint now)
+{
+    garbleIfRateChanged(baud);
+    TimePoint end = std::max(lineFree_, now);
+    for (char byte : bytes) {
+        end += wireTime(1, baud);
+        inFlight_.push_back({ byte, baud, end, false });
+    }
+    lineFree_ = end;
+}
+
+// A byte is through once the rate is seen unchanged after its line time;
+// the simulator sees every change to the rate the next time it looks.
+void Simulator::watchLine(TimePoint now)
+{
+    if (inFlight_.empty())
+        return;
+    if (!line_.isOpen()) {
+        inFlight_.clear();
+        return;
+    }
+    garbleIfRateChanged(lineRate(line_.master()));
+    while (!inFlight_.empty() && inFlight_.front().end <= now) {
+        Chunk chunk { {}, inFlight_.front().baud, inFlight_.front().end };
+        while (!inFlight_.empty() && inFlight_.front().end <= now && inFlight_.front().baud == chunk.baud) {
+            chunk.bytes.push_back(inFlight_.front().byte);
+            chunk.due = inFlight_.front().end;
+            inFlight_.pop_front();
+        }
+        rxQueue_.push_back(std::move(chunk));
+    }
+}
+
+// A rate change under a byte still on the line leaves the module a
+// different byte (a real UART sees a framing error or garbage).
+void Simulator::garbleIfRateChanged(unsigned rate)
+{
+    long count = 0;
+    unsigned from = 0;
+    for (InFlight& b : inFlight_) {
+        if (b.garbled || b.baud == rate)
+            continue;
+        b.byte = static_cast<char>(b.byte ^ (1 + random_() % 255));
+        b.garbled = true;
+        from = b.baud;
+        ++count;
+    }
+    if (count > 0)
+        rec_.event("garbled", JsonFields().add("bytes", count).add("baud", from).add("new_baud", rate));
 }
 
 void Simulator::sendToTool(const std::string& bytes, TimePoint now)
@@ -233,15 +298,42 @@ void Simulator::applicationInput(const Chunk& chunk)
         return;
     }
     if (chunk.baud == opt_.appBaud) {
+        wrongRateText_.clear();
         applicationText(chunk.bytes, chunk.due);
         return;
     }
-    if (opt_.noise) {
-        std::string garbage(std::uniform_int_distribution<int>(1, 4)(random_), '\0');
-        for (char& c : garbage)
-            c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random_));
-        sendToTool(garbage, chunk.due);
+    if (opt_.noise)
+        sendToTool(randomBytes(false), chunk.due);
+    if (opt_.wrongRateGarbage)
+        wrongRateInput(chunk);
+}
+
+// "+++" sent at a wrong rate still gets an answer: garbage.
+void Simulator::wrongRateInput(const Chunk& chunk)
+{
+    if (chunk.baud != wrongRateBaud_) {
+        wrongRateText_.clear();
+        wrongRateBaud_ = chunk.baud;
     }
+    wrongRateText_ += chunk.bytes;
+    for (size_t at = wrongRateText_.find(kOkTrigger); at != std::string::npos; at = wrongRateText_.find(kOkTrigger)) {
+        sendToTool(randomBytes(true), chunk.due);
+        wrongRateText_.erase(0, at + kOkTrigger.size());
+    }
+    if (wrongRateText_.size() >= kOkTrigger.size())
+        wrongRateText_.erase(0, wrongRateText_.size() - (kOkTrigger.size() - 1));
+}
+
+// 1-4 random bytes; notOk: none of them 'O' or 'K', so they never read as an OK.
+std::string Simulator::randomBytes(bool notOk)
+{
+    std::string bytes(std::uniform_int_distribution<int>(1, 4)(random_), '\0');
+    for (char& c : bytes) {
+        do
+            c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random_));
+        while (notOk && (c == 'O' || c == 'K'));
+    }
+    return bytes;
 }
 
 // A dead application answers nothing; the operator's reset is timed from the
@@ -294,6 +386,7 @@ void Simulator::runTimers(TimePoint now)
 {
     if (now >= maxUntil_) {
         rec_.event("timeout");
+        abandonTransfer("timeout");
         finish(1);
         return;
     }
@@ -326,7 +419,16 @@ void Simulator::startTransfer(TimePoint now)
         return;
     }
     phase_ = Phase::Receiving;
-    receiver_.emplace(*this, opt_.checksum, opt_.faults);
+    ReceiverSettings settings;
+    settings.checksum = opt_.checksum;
+    settings.faults = opt_.faults;
+    settings.random = opt_.randomFaults;
+    settings.random.seed += transfers_++; // a transfer started over meets other faults
+    settings.startRepeat = seconds(opt_.startRepeat);
+    if (opt_.rxGiveUp >= 0)
+        settings.giveUp = seconds(opt_.rxGiveUp);
+    resultRecorded_ = false;
+    receiver_.emplace(*this, settings);
     receiver_->start(now);
 }
 
@@ -337,35 +439,88 @@ void Simulator::recordEvent(const std::string& name)
 
 void Simulator::transferEnded(TransferEnd end)
 {
+    // The record then shows the receiver's last words before the result
+    // (unless --pace still holds them back).
+    flushToTool(Clock::now());
     switch (end) {
-    case TransferEnd::Complete:
-        writeOutFile();
+    case TransferEnd::Complete: {
+        bool written = writeOutFile();
         rec_.event("done", "bytes", static_cast<long long>(receiver_->data().size()));
+        recordResult("complete", written);
         linger(0);
         break;
+    }
     case TransferEnd::Vanish:
         rec_.event("vanish");
+        recordResult("vanish", false);
+        inFlight_.clear();
         line_.close();
         line_.removeLink();
         finish(3);
         break;
     case TransferEnd::SentCan:
         rec_.event("can");
+        recordResult("can", false);
+        phase_ = Phase::Stopped;
+        break;
+    case TransferEnd::GaveUp:
+        rec_.event("rx_gave_up");
+        recordResult("rx_gave_up", false);
         phase_ = Phase::Stopped;
         break;
     case TransferEnd::ToolCancelled:
         // Back to waiting for an update request, so the tool may start over.
         rec_.event("tool_can");
+        recordResult("tool_can", false);
         phase_ = Phase::BootWaiting;
         request_.reset();
         break;
     }
 }
 
-void Simulator::writeOutFile()
+void Simulator::faultInjected(const FaultEvent& fault)
+{
+    rec_.event("fault", JsonFields()
+                            .add("kind", faultName(fault.kind))
+                            .add("block", fault.block)
+                            .add("frame", fault.eot ? "eot" : "block"));
+}
+
+// What the receiver holds, so a test can compare it with the image it sent.
+void Simulator::recordResult(const std::string& end, bool outWritten)
+{
+    resultRecorded_ = true;
+    const std::string& data = receiver_->data();
+    std::string trimmed = data.substr(0, data.find_last_not_of('\x1a') + 1);
+    std::string faults = "{";
+    for (size_t kind = 0; kind < kFaultKinds; ++kind) {
+        auto k = static_cast<FaultKind>(kind);
+        faults += (kind ? ",\"" : "\"") + std::string(faultName(k)) + "\":" + std::to_string(receiver_->faultCount(k));
+    }
+    faults += "}";
+    rec_.event("result", JsonFields()
+                             .add("end", end)
+                             .add("complete", receiver_->complete())
+                             .add("out_written", outWritten)
+                             .add("blocks", receiver_->blocks())
+                             .add("bytes", static_cast<long long>(data.size()))
+                             .add("sha256", sha256Hex(data))
+                             .add("sha256_trimmed", sha256Hex(trimmed))
+                             .add("fault_count", receiver_->faultCount())
+                             .addRaw("faults", faults));
+}
+
+// The simulator stops in the middle of a transfer.
+void Simulator::abandonTransfer(const std::string& why)
+{
+    if (receiver_ && phase_ == Phase::Receiving && !resultRecorded_)
+        recordResult(why, false);
+}
+
+bool Simulator::writeOutFile()
 {
     if (opt_.out.empty())
-        return;
+        return false;
     const std::string& data = receiver_->data();
     std::FILE* file = std::fopen(opt_.out.c_str(), "wb");
     bool ok = file && std::fwrite(data.data(), 1, data.size(), file) == data.size();
@@ -373,6 +528,7 @@ void Simulator::writeOutFile()
         ok = false;
     if (!ok)
         std::fprintf(stderr, "tessik-module-sim: cannot write %s\n", opt_.out.c_str());
+    return ok;
 }
 
 void Simulator::startPeer()

@@ -41,6 +41,7 @@ public:
     void sendToTool(const std::string& bytes, TimePoint now) override;
     void recordEvent(const std::string& name) override;
     void transferEnded(TransferEnd end) override;
+    void faultInjected(const FaultEvent& fault) override;
 
 private:
     enum class Phase { App, Rebooting, BootWaiting, Receiving, Peer, Stopped, Lingering, Finished };
@@ -53,17 +54,29 @@ private:
         std::string bytes;
         TimePoint due;
     };
+    // A byte on the line with --strict-line, from its arrival until 'end'.
+    struct InFlight {
+        char byte;
+        unsigned baud;
+        TimePoint end;
+        bool garbled;
+    };
 
     void step(TimePoint now);
     void waitForActivity(const sigset_t& waitMask);
-    std::optional<TimePoint> nextDeadline() const;
+    std::optional<TimePoint> nextDeadline(TimePoint now) const;
 
     void readFromTool(TimePoint now);
+    void lineArrival(const std::string& bytes, unsigned baud, TimePoint now);
+    void watchLine(TimePoint now);
+    void garbleIfRateChanged(unsigned rate);
     void flushToTool(TimePoint now);
     void deliverDue(TimePoint now);
     void deliver(const Chunk& chunk);
     void applicationInput(const Chunk& chunk);
     void deadApplicationInput(const Chunk& chunk);
+    void wrongRateInput(const Chunk& chunk);
+    std::string randomBytes(bool notOk);
     void applicationText(const std::string& bytes, TimePoint now);
     void bootLoaderInput(const Chunk& chunk);
     void runTimers(TimePoint now);
@@ -74,7 +87,9 @@ private:
     bool readFromPeer(TimePoint now);
     void writeToPeer();
     void checkPeerExit(TimePoint now);
-    void writeOutFile();
+    bool writeOutFile();
+    void recordResult(const std::string& end, bool outWritten);
+    void abandonTransfer(const std::string& why);
     void linger(int exitCode);
     void finish(int exitCode);
 
@@ -88,9 +103,13 @@ private:
     TimePoint rxClock_;
     TimePoint txClock_;
     std::deque<Chunk> rxQueue_;
+    std::deque<InFlight> inFlight_;
+    TimePoint lineFree_;
     std::deque<Pending> txQueue_;
     std::string toToolBuffer_;
     std::string appText_;
+    std::string wrongRateText_;
+    unsigned wrongRateBaud_ = 0;
     RequestMatcher request_;
     bool resetScheduled_ = false;
     std::optional<TimePoint> resetAt_;
@@ -98,6 +117,8 @@ private:
     TimePoint lingerUntil_;
     int lingerExitCode_ = 0;
     std::optional<XmodemReceiver> receiver_;
+    bool resultRecorded_ = false;
+    unsigned transfers_ = 0;
     PeerProcess peer_;
     std::string toPeerBuffer_;
     std::mt19937 random_;

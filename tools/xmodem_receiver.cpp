@@ -10,6 +10,13 @@ const unsigned char CAN = 0x18;
 const size_t kBlockSize = 128;
 const Duration kRetryInterval = std::chrono::seconds(1);
 
+// A damaged reply byte is noise, never one the tool could take for an answer.
+bool meaningful(unsigned char byte)
+{
+    return byte == SOH || byte == EOT || byte == static_cast<unsigned char>(ACK)
+        || byte == static_cast<unsigned char>(NAK) || byte == CAN || byte == 'C';
+}
+
 } // namespace
 
 uint16_t crc16Xmodem(const unsigned char* data, size_t size)
@@ -23,9 +30,38 @@ uint16_t crc16Xmodem(const unsigned char* data, size_t size)
     return crc;
 }
 
-XmodemReceiver::XmodemReceiver(XmodemHost& host, bool checksumMode, const BlockFaults& faults)
-    : host_(host), checksum_(checksumMode), faults_(faults)
+const char* faultName(FaultKind kind)
 {
+    switch (kind) {
+    case FaultKind::Nak: return "nak";
+    case FaultKind::CorruptRx: return "corrupt_rx";
+    case FaultKind::CorruptTx: return "corrupt_tx";
+    case FaultKind::LoseReply: return "lose_reply";
+    case FaultKind::DupReply: return "dup_reply";
+    case FaultKind::StrayStart: return "stray_start";
+    case FaultKind::Can: return "can";
+    case FaultKind::Vanish: return "vanish";
+    }
+    return "?";
+}
+
+XmodemReceiver::XmodemReceiver(XmodemHost& host, const ReceiverSettings& settings)
+    : host_(host), checksum_(settings.checksum), faults_(settings.faults), random_(settings.random),
+      startRepeat_(settings.startRepeat), giveUp_(settings.giveUp), faultRandom_(settings.random.seed)
+{
+}
+
+XmodemReceiver::XmodemReceiver(XmodemHost& host, bool checksumMode, const BlockFaults& faults)
+    : XmodemReceiver(host, ReceiverSettings { checksumMode, faults, {}, kRetryInterval, std::nullopt })
+{
+}
+
+long XmodemReceiver::faultCount() const
+{
+    long total = 0;
+    for (long count : faultCounts_)
+        total += count;
+    return total;
 }
 
 char XmodemReceiver::startChar() const
@@ -39,7 +75,7 @@ void XmodemReceiver::start(TimePoint now)
     if (!faults_.badStart.empty())
         host_.sendToTool(faults_.badStart, now);
     reply(startChar(), now);
-    nextStartChar_ = now + kRetryInterval;
+    nextStartChar_ = now + startRepeat_;
 }
 
 void XmodemReceiver::feed(const std::string& bytes, TimePoint now)
@@ -47,6 +83,7 @@ void XmodemReceiver::feed(const std::string& bytes, TimePoint now)
     for (char c : bytes) {
         if (!active_)
             return;
+        lastHeard_ = now;
         feedByte(static_cast<unsigned char>(c), now);
     }
 }
@@ -55,13 +92,18 @@ void XmodemReceiver::tick(TimePoint now)
 {
     if (!active_)
         return;
+    if (giveUp_ && started_ && now - lastHeard_ >= *giveUp_) {
+        host_.sendToTool(std::string(2, static_cast<char>(CAN)), now);
+        end(TransferEnd::GaveUp);
+        return;
+    }
     if (!frame_.empty() && now - lastFrameByte_ >= kRetryInterval) {
         frame_.clear();
         reply(NAK, now);
     }
     if (!firstBlockSeen_ && frame_.empty() && now >= nextStartChar_) {
         reply(startChar(), now);
-        nextStartChar_ = now + kRetryInterval;
+        nextStartChar_ = now + startRepeat_;
     }
 }
 
@@ -69,11 +111,18 @@ std::optional<TimePoint> XmodemReceiver::deadline() const
 {
     if (!active_)
         return std::nullopt;
+    std::optional<TimePoint> earliest;
+    auto keep = [&earliest](TimePoint t) {
+        if (!earliest || t < *earliest)
+            earliest = t;
+    };
     if (!frame_.empty())
-        return lastFrameByte_ + kRetryInterval;
-    if (!firstBlockSeen_)
-        return nextStartChar_;
-    return std::nullopt;
+        keep(lastFrameByte_ + kRetryInterval);
+    else if (!firstBlockSeen_)
+        keep(nextStartChar_);
+    if (giveUp_ && started_)
+        keep(lastHeard_ + *giveUp_);
+    return earliest;
 }
 
 void XmodemReceiver::feedByte(unsigned char byte, TimePoint now)
@@ -99,6 +148,7 @@ void XmodemReceiver::byteBetweenFrames(unsigned char byte, TimePoint now)
     }
     lastWasCan_ = false;
     if (byte == SOH) {
+        started_ = true;
         frame_.push_back(static_cast<char>(byte));
         lastFrameByte_ = now;
     } else if (byte == EOT) {
@@ -113,14 +163,22 @@ void XmodemReceiver::frameComplete(TimePoint now)
         host_.recordEvent("first_block");
     }
     auto number = static_cast<unsigned char>(frame_[1]);
+    bool next = number == ((received_ + 1) & 0xff);
+    bool duplicate = !next && received_ > 0 && number == (received_ & 0xff);
+    long block = duplicate ? received_ : received_ + 1;
+    if (roll(random_.corruptRx)) {
+        inject(FaultKind::CorruptRx, block, false);
+        size_t at = 1 + faultRandom_() % (frameSize() - 1);
+        frame_[at] = static_cast<char>(frame_[at] ^ (1 + faultRandom_() % 255));
+    }
     if (!frameIntact())
-        reply(NAK, now);
-    else if (number == ((received_ + 1) & 0xff))
-        newBlock(now);
-    else if (received_ > 0 && number == (received_ & 0xff))
-        reply(ACK, now); // duplicate of the previous block: already stored
+        answer(NAK, {}, block, false, now);
+    else if (next)
+        newBlock(block, now);
+    else if (duplicate)
+        answer(ACK, {}, block, false, now); // already stored
     else
-        reply(NAK, now);
+        answer(NAK, {}, block, false, now);
     frame_.clear();
 }
 
@@ -141,9 +199,8 @@ bool XmodemReceiver::frameIntact() const
 }
 
 // An intact block with the next number: apply the faults asked for, else store it.
-void XmodemReceiver::newBlock(TimePoint now)
+void XmodemReceiver::newBlock(long n, TimePoint now)
 {
-    long n = received_ + 1;
     int arrival = ++arrivals_[n];
     if (faults_.vanish.count(n)) {
         end(TransferEnd::Vanish);
@@ -161,13 +218,32 @@ void XmodemReceiver::newBlock(TimePoint now)
         reply(NAK, now);
         return;
     }
+    if (roll(random_.vanish)) {
+        inject(FaultKind::Vanish, n, false);
+        end(TransferEnd::Vanish);
+        return;
+    }
+    if (roll(random_.can)) {
+        inject(FaultKind::Can, n, false);
+        host_.sendToTool(std::string(2, static_cast<char>(CAN)), now);
+        end(TransferEnd::SentCan);
+        return;
+    }
+    if (roll(random_.nak)) {
+        inject(FaultKind::Nak, n, false);
+        answer(NAK, {}, n, false, now);
+        return;
+    }
     data_.append(frame_, 3, kBlockSize);
     received_ = n;
     auto custom = faults_.replyAfter.find(n);
-    if (custom != faults_.replyAfter.end() && arrival == 1)
+    if (custom != faults_.replyAfter.end() && arrival == 1) {
         host_.sendToTool(custom->second, now);
-    else
-        reply(ACK, now);
+        return;
+    }
+    // Stored just now: this is the block's first ACK, later ones answer duplicates.
+    auto extra = faults_.ackExtra.find(n);
+    answer(ACK, extra != faults_.ackExtra.end() ? extra->second : std::string(), n, false, now);
 }
 
 void XmodemReceiver::handleEot(TimePoint now)
@@ -178,8 +254,44 @@ void XmodemReceiver::handleEot(TimePoint now)
         reply(NAK, now);
         return;
     }
-    reply(ACK, now);
+    if (roll(random_.nak)) {
+        inject(FaultKind::Nak, 0, true);
+        answer(NAK, {}, 0, true, now);
+        return;
+    }
+    answer(ACK, faults_.eotExtra, 0, true, now);
     end(TransferEnd::Complete);
+}
+
+// The answer to a frame or an EOT and the bytes that follow it, in one write,
+// as the random faults leave them.
+void XmodemReceiver::answer(char byte, const std::string& extra, long block, bool eot, TimePoint now)
+{
+    std::string bytes(1, byte);
+    if (roll(random_.loseReply)) {
+        inject(FaultKind::LoseReply, block, eot);
+        bytes.clear();
+    } else {
+        if (roll(random_.corruptTx)) {
+            inject(FaultKind::CorruptTx, block, eot);
+            unsigned char noise;
+            do
+                noise = static_cast<unsigned char>(faultRandom_());
+            while (meaningful(noise));
+            bytes[0] = static_cast<char>(noise);
+        }
+        if (roll(random_.dupReply)) {
+            inject(FaultKind::DupReply, block, eot);
+            bytes.push_back(bytes[0]);
+        }
+    }
+    bytes += extra;
+    if (byte == ACK && roll(random_.strayStart)) {
+        inject(FaultKind::StrayStart, block, eot);
+        bytes.push_back('C');
+    }
+    if (!bytes.empty())
+        host_.sendToTool(bytes, now);
 }
 
 void XmodemReceiver::reply(char byte, TimePoint now)
@@ -187,9 +299,24 @@ void XmodemReceiver::reply(char byte, TimePoint now)
     host_.sendToTool(std::string(1, byte), now);
 }
 
+// Draws from the generator only for the kinds of fault asked for.
+bool XmodemReceiver::roll(double probability)
+{
+    if (probability <= 0)
+        return false;
+    return (faultRandom_() >> 8) * (1.0 / 16777216.0) < probability;
+}
+
+void XmodemReceiver::inject(FaultKind kind, long block, bool eot)
+{
+    ++faultCounts_[static_cast<size_t>(kind)];
+    host_.faultInjected({ kind, block, eot });
+}
+
 void XmodemReceiver::end(TransferEnd how)
 {
     active_ = false;
+    ended_ = how;
     frame_.clear();
     host_.transferEnded(how);
 }
