@@ -84,6 +84,8 @@ MainWindow::~MainWindow()
     if (run)
         disconnect(run.get(), nullptr, this, nullptr);
     run.reset();
+    if (!ports_layout->parent())
+        delete ports_layout; // never placed: no port was listed
     delete recv_timer;
     delete xmodem_timer;
     delete reset_timer;

@@ -8,7 +8,7 @@
 // itself the second 'O' of a pair, so "OK" and "OOOK" are recognised but
 // "OOK" is not (the second 'O' is a byte other than 'K' after an 'O').
 
-#include "serial/ok_reply.h"
+#include "protocol/ok_reply.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,8 @@
 
 OkPoll ok_reply_step(OkReplyState &state, int read_length, unsigned char ch)
 {
+    if (read_length < 0)
+        ch = '\n'; // a failed read holds no byte, whatever ch says
     if (read_length == 0) {
         ++state.poll_counter;
         state.o_seen = 0;
