@@ -52,9 +52,8 @@ quint16 table_crc16(const unsigned char *data, int length)
 
 void build_frame_into(QByteArray &frame, const unsigned char *data, bool use_crc, quint8 block_number)
 {
+    unsigned char out[3 + xmodem::block_size + 2];
     const int length = 3 + xmodem::block_size + (use_crc ? 2 : 1);
-    frame.resize(length);
-    auto *out = reinterpret_cast<unsigned char *>(frame.data());
     out[0] = xmodem::soh;
     out[1] = block_number;
     out[2] = static_cast<unsigned char>(0xFF - block_number);
@@ -66,6 +65,9 @@ void build_frame_into(QByteArray &frame, const unsigned char *data, bool use_crc
     } else {
         out[131] = xmodem_checksum(data, xmodem::block_size);
     }
+    // assign() reuses the array's storage when it is large enough.
+    frame.resize(length);
+    frame.replace(0, length, reinterpret_cast<const char *>(out), length);
 }
 
 QByteArray build_frame(const unsigned char *data, bool use_crc, quint8 block_number)

@@ -74,6 +74,59 @@ private slots:
         QVERIFY(rig.module(1).received().isEmpty());
         QVERIFY(rig.probe->boxes.isEmpty());
     }
+
+    void file_unchosen_during_a_run_ends_it_at_the_next_port()
+    {
+        UpdateRig rig;
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(rig.add_module({}));
+        rig.open_window();
+        rig.choose_image(sample_image(200));
+        const QString a = rig.module(0).link(), b = rig.module(1).link();
+        const QString image = rig.probe->firmware_path();
+        rig.probe->tick(a);
+        rig.probe->tick(b);
+        rig.probe->send_file();
+        rig.probe->recorder->next_file_name.clear();
+        rig.probe->open_file(); // the operator cancels the dialog while a is updated
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 60000));
+        QCOMPARE(rig.probe->log_bodies(),
+                 QStringList({QStringLiteral("开始升级") + a + QStringLiteral("对应的设备......."),
+                              a + QStringLiteral("对应设备升级成功"), b + QStringLiteral("对应设备升级失败")}));
+        QVERIFY(rig.probe->has_box(QStringLiteral("warning"), QStringLiteral("Waring"), QStringLiteral("Please Selcet File")));
+        QCOMPARE(rig.probe->current_port(), 0);
+        QVERIFY(rig.module(1).received().isEmpty());
+
+        // The next run updates exactly the ports ticked then.
+        rig.probe->tick(a, false);
+        rig.probe->firmware_path() = image;
+        rig.probe->send_file();
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 60000));
+        QCOMPARE(rig.probe->log_bodies().last(), b + QStringLiteral("对应设备升级成功"));
+        QVERIFY(rig.module(1).waitForFinished(5000));
+        QCOMPARE(rig.module(1).outData(), rig.image);
+    }
+
+    void parallel_window_names_every_port()
+    {
+        UpdateRig rig;
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(rig.add_module(i == 1 ? QStringList({QStringLiteral("--can-block"), QStringLiteral("2")}) : QStringList()));
+        rig.open_window();
+        rig.window->set_parallel(true);
+        rig.choose_image(sample_image(3000));
+        rig.update_all();
+        QVERIFY(!rig.probe->update_button()->isEnabled());
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 60000));
+        QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 2);
+        QCOMPARE(rig.log_lines_ending_with(rig.module(1).link() + QStringLiteral("对应设备升级失败")), 1);
+        for (int i : {0, 2}) {
+            QVERIFY(rig.module(i).waitForFinished(5000));
+            QCOMPARE(rig.module(i).outData(), rig.image);
+        }
+        for (const QString &body : rig.probe->log_bodies())
+            QVERIFY2(body.contains(QStringLiteral("ttySIM")), qPrintable(body));
+    }
 };
 
 QTEST_MAIN(TestMultiPort)

@@ -92,12 +92,38 @@ private slots:
         QVERIFY(sim.start());
         SerialPort holder(sim.link());
         QVERIFY(holder.open());
-        QElapsedTimer clock;
-        clock.start();
         const Scan scan = run_scan(sim.link(), 3, 5000);
         QCOMPARE(scan.result, (QList<QVariant>{false, QStringLiteral("115200"), 1, 3}));
-        QVERIFY(clock.elapsed() < 1500); // one attempt alone takes 1.6 s
-        QVERIFY(sim.received().isEmpty());
+        QVERIFY(sim.received().isEmpty()); // no rate was tried
+    }
+
+    void garbage_at_a_wrong_rate_wins()
+    {
+        // A module at 57600 whose UART answers "+++" at other rates with
+        // framing garbage: any reply wins, so the first rate tried is taken.
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("57600"), QStringLiteral("--wrong-rate-garbage")});
+        QVERIFY(sim.start());
+        const Scan scan = run_scan(sim.link(), 0, 15000);
+        QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("115200"), 0, 0}));
+        QCOMPARE(escape_rates(sim), QList<int>({115200}));
+    }
+
+    void a_stopped_scan_ends_between_its_waits_without_a_report()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("none")});
+        QVERIFY(sim.start());
+        Thread thread(sim.link(), 0);
+        bool reported = false;
+        QObject::connect(&thread, &Thread::scan_result, [&] { reported = true; });
+        thread.start();
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(thread.stop_and_wait(5000));
+        QVERIFY(clock.elapsed() < 4000); // well before the 9.6 s of a whole scan
+        QCoreApplication::processEvents();
+        QVERIFY(!reported);
+        QVERIFY(escape_rates(sim).size() < 6);
     }
 };
 

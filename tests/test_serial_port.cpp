@@ -2,6 +2,7 @@
 // event loop is ever run) and in a worker thread.
 
 #include "pty_pair.h"
+#include "sim_harness.h"
 #include "serial/serial_port.h"
 #include "tools/line_rate.h"
 
@@ -89,16 +90,38 @@ private slots:
         PtyPair pty;
         SerialPort port(pty.slave());
         QVERIFY(port.open());
+        port.setBaudRate(9600);
         const QByteArray command("AT#UpdateFW\r\0\0", 14);
         port.write(command);
         port.flush();
         QCOMPARE(pty.receive(14), command);
 
-        QByteArray frame(133, '\x5a');
-        for (int i = 0; i < 20; ++i)
-            port.write(frame);
+        // A pseudo-terminal drains at once; flush still waits the line time
+        // of what was written: 96 bytes at 9600 baud take 100 ms.
+        const QByteArray burst(96, '\x5a');
+        QElapsedTimer clock;
+        clock.start();
+        port.write(burst);
         port.flush();
-        QCOMPARE(pty.receive(20 * 133).size(), 20 * 133);
+        QVERIFY2(clock.elapsed() >= 95, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(pty.receive(96).size(), 96);
+    }
+
+    void rate_changed_after_flush_spares_the_command()
+    {
+        // The module hears every byte at the rate it was sent at: a rate
+        // change before "AT+Reboot\r" has left the line garbles it.
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("9600"), QStringLiteral("--strict-line")});
+        QVERIFY(sim.start());
+        SerialPort port(sim.link());
+        QVERIFY(port.open());
+        port.setBaudRate(9600);
+        port.apply_line_settings();
+        port.write(QByteArray("AT+Reboot\r"));
+        port.flush();
+        port.setBaudRate(115200);
+        QVERIFY(sim.waitForEvent(QStringLiteral("boot"), 5000));
+        QVERIFY(!sim.hasEvent(QStringLiteral("garbled")));
     }
 
     void open_missing_and_held()
