@@ -75,6 +75,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(reset_timer, SIGNAL(timeout()), this, SLOT(check_reset()));
 
     current_port = 0;
+
+    port_watch_timer = new QTimer(this);
+    connect(port_watch_timer, &QTimer::timeout, this, &MainWindow::poll_ports);
+    port_watch_timer->start(1000);
 }
 
 MainWindow::~MainWindow()

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/update_record.h"
 #include "engine/outcome.h"
+#include "platform/platform.h"
 
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -21,7 +24,9 @@ class UpdateRun;
 
 // The one window of the tool: the port rows, the log and the two buttons.
 // "update" starts an UpdateRun over the ticked ports and the window shows
-// what it reports: log lines, progress labels and boxes.
+// what it reports: log lines, progress labels and boxes. While no update
+// runs, the rows follow the serial ports that come and go; every log line
+// is also kept in the day's update record on disk.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -64,9 +69,14 @@ private:
     void add_port_row(quint8 row, const QString &name);
     void set_row_ticked(int row, bool status);
     int port_row(const QString &name) const;
+    void poll_ports();
+    void rebuild_port_rows(const QStringList &names);
+    void remove_port_rows();
+    QString port_tooltip(const QString &name) const;
 
     // Status log
     void append_log(const QString &body);
+    void record_run_start(const QStringList &ports);
 
     // Firmware image
     int prepare_update();
@@ -106,6 +116,12 @@ private:
     quint8 port_count = 0;
     quint8 current_port = 0;
 
+    // Port list watch; the listers are replaceable for tests.
+    QTimer *port_watch_timer = nullptr;
+    std::function<QStringList()> port_lister = list_port_names;
+    std::function<QVector<AdapterDetails>()> adapter_lister = list_adapter_details;
+    QVector<AdapterDetails> adapters; // as listed when the rows were last built
+
     // Firmware file, measured when "update" is pressed
     QString firmware_path;
     std::FILE *image_file = nullptr;
@@ -116,6 +132,7 @@ private:
 
     // Log
     QString log_text;
+    UpdateRecord record;
 
     std::unique_ptr<ModalUi> modal;
 };

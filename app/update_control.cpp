@@ -35,6 +35,7 @@ void MainWindow::start_run()
     QStringList ports;
     for (int i = 0; i < port_count; ++i)
         ports << update_ports[i];
+    record_run_start(ports);
     RunOptions options;
     options.parallel = parallel;
     if (run)

@@ -35,6 +35,26 @@ QStringList list_port_names()
     return merge_port_names(system_ports, qEnvironmentVariable("TESSIK_EXTRA_PORTS"));
 }
 
+QVector<AdapterDetails> list_adapter_details()
+{
+    QVector<AdapterDetails> adapters;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        AdapterDetails adapter;
+        adapter.port_name = info.portName();
+        adapter.system_location = info.systemLocation();
+        adapter.description = info.description();
+        adapter.manufacturer = info.manufacturer();
+        adapter.serial_number = info.serialNumber();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+            adapter.vid_pid = QStringLiteral("%1:%2")
+                                  .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                                  .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        }
+        adapters << adapter;
+    }
+    return adapters;
+}
+
 QString device_name(const QString &port_name)
 {
 #ifdef Q_OS_WIN

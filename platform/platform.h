@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 #include <cstdio>
 
@@ -14,6 +15,20 @@
 // listed under its full path. TESSIK_SYSTEM_PORTS=off leaves the machine's
 // own ports out (tests and demos use it).
 QStringList list_port_names();
+
+// What the system knows of a serial adapter; empty strings where it knows nothing.
+struct AdapterDetails
+{
+    QString port_name;       // ttyUSB0
+    QString system_location; // /dev/ttyUSB0
+    QString description;
+    QString manufacturer;
+    QString serial_number;
+    QString vid_pid;         // "0403:6001"
+};
+
+// The machine's serial ports with their details (none of TESSIK_EXTRA_PORTS).
+QVector<AdapterDetails> list_adapter_details();
 
 // Pure part of list_port_names, for tests.
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports);

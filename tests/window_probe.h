@@ -86,6 +86,15 @@ public:
     QTimer *xmodem_timer() const { return w.xmodem_timer; }
     QTimer *reset_timer() const { return w.reset_timer; }
     UpdateRun *run() const { return w.run.get(); }
+    QVBoxLayout *main_layout() const { return w.main_layout; }
+    QHBoxLayout *ports_layout() const { return w.ports_layout; }
+    QTimer *port_watch_timer() const { return w.port_watch_timer; }
+    QString record_folder() const { return w.record.folder(); }
+    void set_port_lister(std::function<QStringList()> lister) { w.port_lister = std::move(lister); }
+    void set_adapter_lister(std::function<QVector<AdapterDetails>()> lister)
+    {
+        w.adapter_lister = std::move(lister);
+    }
 
     // The update of the port being updated (or the last one), null before a run.
     PortUpdate *update() const { return w.current_update(); }
@@ -106,6 +115,7 @@ public:
     void send_file() { w.send_file(); }
     int prepare_update() { return w.prepare_update(); }
     void append_log(const QString &body) { w.append_log(body); }
+    void poll_ports() { w.poll_ports(); }
 
     // Ticks the box of the named port as the operator would.
     bool tick(const QString &name, bool on = true)
