@@ -21,6 +21,7 @@ constexpr int frame_try_limit = 10;             // NAKs or silences in a row on 
 constexpr qint64 eot_silence_ms = 5000;         // an EOT without any reply is written again
 constexpr int eot_limit = 10;
 constexpr int scan_stop_wait_ms = 2000;
+constexpr int duplicate_settle_ms = 50;         // > two 133-byte frames at 115200
 
 QChar first_char(const QByteArray &reply)
 {
@@ -511,6 +512,11 @@ void PortUpdate::on_block_reply()
         break;
     case Reply::ack:
         xmodem_timer->stop();
+        if (duplicate_ack_possible) {
+            duplicate_ack_possible = false;
+            pause_then(duplicate_settle_ms, &PortUpdate::after_duplicate_settle);
+            break;
+        }
         send_next_block();
         break;
     case Reply::nak:
@@ -526,7 +532,7 @@ void PortUpdate::on_block_reply()
         // not seen the block yet. It acknowledges a repeated block anyway.
         if (next_block_number == 2 && file_offset <= xmodem::block_size) {
             qCDebug(trace) << "start request crossed block 1, send it again";
-            rewrite_last_frame(FailReason::retries_exhausted);
+            duplicate_ack_possible = rewrite_last_frame(FailReason::retries_exhausted);
             break;
         }
         qCDebug(trace) << "other misstake =" << first_char(reply);
@@ -537,6 +543,20 @@ void PortUpdate::on_block_reply()
         cancel_transfer(FailReason::unexpected_reply);
         break;
     }
+}
+
+// The ACK of block 1 came after it was written twice: the receiver
+// acknowledges the second copy too, and that ACK must not be taken for the
+// ACK of block 2. Wait for it (a few frame times) and drop it.
+void PortUpdate::after_duplicate_settle()
+{
+    const QByteArray late = link ? link->readAll() : QByteArray();
+    qCDebug(trace) << "after the repeated block 1:" << late.toHex();
+    if (classify_block_reply(late) == Reply::cancel) {
+        fail_update(FailReason::cancelled_by_module);
+        return;
+    }
+    send_next_block();
 }
 
 // Writes the outstanding frame again; past the limit the port fails instead.

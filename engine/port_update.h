@@ -133,6 +133,7 @@ private:
     void on_eot_reply();
     void on_input();
     void send_next_block();
+    void after_duplicate_settle();
     void send_block(const unsigned char *data, bool use_crc, quint8 number);
     void send_eot();
     void write_eot();
@@ -188,4 +189,7 @@ private:
     int frame_tries = 0;
     int eot_count = 0;
     bool in_reply = false;
+    // Block 1 was written again for a start character that crossed it: the
+    // receiver may acknowledge both copies.
+    bool duplicate_ack_possible = false;
 };

@@ -116,7 +116,7 @@ private slots:
         const QString image = write_image(dir, 3000);
         const Run run = run_tool({QStringLiteral("--json"), QStringLiteral("--file"), image, QStringLiteral("--port"),
                                   first.link(), QStringLiteral("--port"), second.link()});
-        QCOMPARE(run.exit_code, 0);
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
         QVERIFY2(run.all_json, qPrintable(run.out));
         QCOMPARE(run.events.first().value(QStringLiteral("event")).toString(), QStringLiteral("run_start"));
         QCOMPARE(run.events.last().value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
@@ -183,13 +183,14 @@ private slots:
     {
         // The first transfer is cancelled by the tool (a lone 'C' after
         // block 2); the boot loader then waits for a new request.
-        SimModule sim(quick + QStringList({QStringLiteral("--reply-after-block"), QStringLiteral("2:43")}));
+        SimModule sim(quick + QStringList({QStringLiteral("--reply-after-block"), QStringLiteral("2:43"),
+                                           QStringLiteral("--faulty-transfers"), QStringLiteral("1")}));
         QVERIFY(sim.start());
         QTemporaryDir dir;
         const QString image = write_image(dir, 1000);
         const Run run = run_tool({QStringLiteral("--json"), QStringLiteral("--retries"), QStringLiteral("1"),
                                   QStringLiteral("--file"), image, QStringLiteral("--port"), sim.link()});
-        QCOMPARE(run.exit_code, 0);
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
         const QList<QJsonObject> starts = run.of(QStringLiteral("port_start"));
         QCOMPARE(starts.size(), 2);
         QCOMPARE(starts[1].value(QStringLiteral("attempt")).toInt(), 2);
@@ -229,7 +230,7 @@ private slots:
         const QString image = write_image(dir, 700);
         const Run run = run_tool({QStringLiteral("--json"), QStringLiteral("--file"), image, QStringLiteral("--port"),
                                   by_path, QStringLiteral("--port"), sim.link()});
-        QCOMPARE(run.exit_code, 0);
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
         QCOMPARE(strings(run.events.first().value(QStringLiteral("ports"))), QStringList({by_path}));
         QCOMPARE(run.of(QStringLiteral("port_end")).size(), 1);
         QVERIFY(sim.waitForFinished(5000));
@@ -256,7 +257,7 @@ private slots:
         sim.setLink(late);
         QVERIFY(sim.start());
         const Run run = finish(tool, 60000);
-        QCOMPARE(run.exit_code, 0);
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.outData(), image_bytes(image));
 

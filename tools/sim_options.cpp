@@ -210,6 +210,13 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
         { "--fault-stray-start", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.strayStart); } },
         { "--fault-can", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.can); } },
         { "--fault-vanish", [&o](const std::string& v) { return parseProbability(v, o.randomFaults.vanish); } },
+        { "--faulty-transfers", [&o](const std::string& v) {
+              long n = 0;
+              if (!parseLong(v, n) || n < 0)
+                  return false;
+              o.faultyTransfers = n;
+              return true;
+          } },
         { "--peer-command", [&o](const std::string& v) { o.peerCommand = v; return !v.empty(); } },
         { "--max-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.maxSeconds) && o.maxSeconds > 0;
@@ -321,6 +328,7 @@ void printHelp(const char* program)
         "  --silent-block N[:C]    give no reply to block N C times (default 1)\n"
         "  --reply-after-block N:HEX  answer block N with these bytes instead of ACK\n"
         "  --nak-first-eot         NAK the first EOT, ACK the next\n"
+        "  --faulty-transfers N    the block faults above apply to the first N transfers only\n"
         "  --vanish-block N        on block N close the port (the tool's port vanishes), exit 3\n"
         "  --bad-start HEX         send these bytes once before the first start character\n"
         "  --ack-extra N:TEXT      send TEXT right after the first ACK of block N, in the same write\n"

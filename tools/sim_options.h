@@ -44,6 +44,7 @@ struct Options {
     bool bootNow = false;
     bool checksum = false;
     BlockFaults faults;
+    long faultyTransfers = -1;                 // transfers the block faults apply to; -1: all
     RandomFaults randomFaults;
     double startRepeat = 1.0;                  // seconds between start characters
     double rxGiveUp = -1;                      // seconds of silence; negative: never

@@ -421,7 +421,8 @@ void Simulator::startTransfer(TimePoint now)
     phase_ = Phase::Receiving;
     ReceiverSettings settings;
     settings.checksum = opt_.checksum;
-    settings.faults = opt_.faults;
+    if (opt_.faultyTransfers < 0 || transfers_ < opt_.faultyTransfers)
+        settings.faults = opt_.faults;
     settings.random = opt_.randomFaults;
     settings.random.seed += transfers_++; // a transfer started over meets other faults
     settings.startRepeat = seconds(opt_.startRepeat);
