@@ -214,6 +214,27 @@ private slots:
         }
     }
 
+    void module_batching_its_replies_is_updated()
+    {
+        // A boot loader that repeats its start character every 20 ms (one
+        // crosses block 1), sends a stale 'C' with the ACK of block 2, and
+        // its banner with the ACK of the EOT.
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("115200"), QStringLiteral("--start-repeat"),
+                       QStringLiteral("20"), QStringLiteral("--ack-extra"), QStringLiteral("2:C"),
+                       QStringLiteral("--eot-extra"), QStringLiteral("\\r\\nBOOT OK\\r\\n")});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QByteArray image = pattern(5000);
+        PortUpdate update(sim.link(), write_file(dir, QStringLiteral("image.bin"), image));
+        QSignalSpy ends(&update, &PortUpdate::finished);
+        update.send_file();
+        QVERIFY(wait_until([&] { return ends.count() == 1; }, 60000));
+        QCOMPARE(ends.first().at(0).value<PortResult>(), PortResult::success);
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.outData(), image);
+        QVERIFY(sim.result().value(QStringLiteral("complete")).toBool());
+    }
+
     void parallel_run_of_four_modules_one_cancelling()
     {
         QList<std::shared_ptr<SimModule>> sims;
