@@ -3,9 +3,15 @@
 #include "platform/platform.h"
 #include "platform/trace.h"
 
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QSocketNotifier>
 #include <QThread>
 
-#include <QElapsedTimer>
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <unistd.h>
+#endif
 
 bool is_supported_rate(int rate)
 {
@@ -56,6 +62,21 @@ SerialPort::~SerialPort()
     close();
 }
 
+// The event loop polls the port, then hands out the notifications; a reader
+// that runs in between (a queued input hint, a write that waits) may take
+// the bytes first. Without the filter that notification ends in a read of
+// nothing, which QSerialPort reports as a read error. A hang-up still passes.
+bool StaleReadFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::SockAct || !read_directly)
+        return false;
+    const auto *notifier = static_cast<QSocketNotifier *>(watched);
+    if (notifier->type() != QSocketNotifier::Read)
+        return false;
+    read_directly = false;
+    return !input_ready(notifier->socket(), 0);
+}
+
 bool SerialPort::open()
 {
     device_failed = false;
@@ -63,6 +84,10 @@ bool SerialPort::open()
     line_busy_until_us = 0;
     if (serial.open(QIODevice::ReadWrite)) {
         failure = OpenFailure::none;
+        for (QSocketNotifier *notifier : serial.findChildren<QSocketNotifier *>()) {
+            if (notifier->type() == QSocketNotifier::Read)
+                notifier->installEventFilter(&stale_read_filter);
+        }
         return true;
     }
     switch (serial.error()) {
@@ -124,6 +149,7 @@ bool SerialPort::pull_pending(int wait_ms)
     // error on every empty poll.
     if (!input_ready(serial.handle(), wait_ms))
         return false;
+    stale_read_filter.read_directly = true;
     const bool ready = serial.waitForReadyRead(0);
 #endif
     if (!ready)
@@ -135,6 +161,8 @@ void SerialPort::push_pending(qint64 budget_ms)
 {
     QElapsedTimer clock;
     clock.start();
+    // Waiting for the write, QSerialPort reads whatever comes in meanwhile.
+    stale_read_filter.read_directly = true;
     while (serial.bytesToWrite() > 0) {
         const qint64 left = budget_ms - clock.elapsed();
         if (left <= 0)
@@ -157,19 +185,48 @@ void SerialPort::flush()
         QThread::usleep(static_cast<unsigned long>(left_us));
 }
 
+// As much as the driver takes at once, while nothing waits in QSerialPort's
+// buffer to go first; 0 on any failure, which QSerialPort's own write then
+// meets and reports.
+qint64 SerialPort::write_to_driver(const char *data, qint64 len)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(data);
+    Q_UNUSED(len);
+    return 0;
+#else
+    if (serial.bytesToWrite() > 0)
+        return 0;
+    ssize_t written;
+    do {
+        written = ::write(static_cast<int>(serial.handle()), data, static_cast<size_t>(len));
+    } while (written < 0 && errno == EINTR);
+    return written > 0 ? written : 0;
+#endif
+}
+
 qint64 SerialPort::write(const char *data, qint64 len)
 {
     if (!serial.isOpen() || len <= 0)
         return serial.isOpen() ? 0 : -1;
-    const qint64 queued = serial.write(data, len);
-    if (queued < 0) {
-        note_error();
-        return queued;
+    // The driver usually takes a frame whole: no write notifier, no wait.
+    const qint64 direct = write_to_driver(data, len);
+    qint64 queued = direct;
+    if (direct < len) {
+        const qint64 rest = serial.write(data + direct, len - direct);
+        if (rest < 0) {
+            note_error();
+            if (direct == 0)
+                return rest;
+        } else {
+            queued += rest;
+        }
     }
     const qint64 now_us = line_clock.nsecsElapsed() / 1000;
     const qint64 rate = qMax(serial.baudRate(), 1);
     line_busy_until_us = qMax(line_busy_until_us, now_us) + (queued * 10 * 1000000 + rate - 1) / rate;
-    push_pending(qMax<qint64>(timeout_ms, 1) * len);
+    if (serial.bytesToWrite() > 0)
+        push_pending(qMax<qint64>(timeout_ms, 1) * len);
     return queued;
 }
 

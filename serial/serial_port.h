@@ -4,8 +4,19 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QObject>
 #include <QSerialPort>
 #include <QString>
+
+// Drops a read notification whose bytes our own poll already took: QSerialPort
+// would read nothing and take it for a broken device.
+class StaleReadFilter : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // Set when we may have read from the device past the event loop.
+    bool read_directly = false;
+};
 
 // The tool's serial port: a polling port over QSerialPort that works the same
 // in the GUI thread and in a thread without an event loop. Every read and
@@ -61,10 +72,12 @@ public:
 private:
     bool pull_pending(int timeout_ms);
     void push_pending(qint64 budget_ms);
+    qint64 write_to_driver(const char *data, qint64 len);
     void note_error();
     void heard_from_peer();
 
     QSerialPort serial;
+    StaleReadFilter stale_read_filter;
     const QString device;
     int timeout_ms = 10;
     bool device_failed = false;
