@@ -258,7 +258,12 @@ QByteArray SerialPort::readAll()
     // Bounded, so a device that never stops sending cannot hold us here.
     for (int round = 0; round < 64 && pull_pending(0); ++round) {
     }
-    const QByteArray bytes = serial.readAll();
+    // QIODevice::readAll() sets aside a whole read chunk first, even for
+    // nothing; most calls here find nothing or one byte.
+    const qint64 available = serial.bytesAvailable();
+    if (available <= 0)
+        return QByteArray();
+    const QByteArray bytes = serial.read(available);
     if (!bytes.isEmpty())
         heard_from_peer();
     return bytes;
