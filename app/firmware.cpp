@@ -3,12 +3,9 @@
 #include "app/modal_ui.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
-#include "platform/trace.h"
 
 #include <QLabel>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 void MainWindow::open_file()
 {
@@ -26,14 +23,9 @@ void MainWindow::open_file()
 int MainWindow::prepare_update()
 {
     close_image();
-    image_file = open_image(firmware_path);
-    qCDebug(trace) << "file name  = " << firmware_path.toLocal8Bit() << firmware_path.size() << 4;
-    if (!image_file) {
-        qCDebug(trace) << "open file error:" << std::strerror(errno);
+    image_file = open_measured_image(firmware_path, total_bytes);
+    if (!image_file)
         return 1;
-    }
-    total_bytes = image_size(image_file);
-    qCDebug(trace) << "TotalBytes =" << total_bytes;
 
     port_count = 0;
     current_port = 0;

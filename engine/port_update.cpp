@@ -138,15 +138,8 @@ int PortUpdate::prepare_update()
     retries = 0;
 
     close_image();
-    image_file = open_image(firmware_path);
-    qCDebug(trace) << "file name  = " << firmware_path.toLocal8Bit() << firmware_path.size() << 4;
-    if (!image_file) {
-        qCDebug(trace) << "open file error:" << std::strerror(errno);
-        return 1;
-    }
-    image_size = ::image_size(image_file);
-    qCDebug(trace) << "TotalBytes =" << image_size;
-    return 0;
+    image_file = open_measured_image(firmware_path, image_size);
+    return image_file ? 0 : 1;
 }
 
 void PortUpdate::close_image()

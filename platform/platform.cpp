@@ -1,9 +1,12 @@
 #include "platform/platform.h"
 
+#include "platform/trace.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <cerrno>
+#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -112,6 +115,19 @@ std::FILE *open_image(const QString &path)
         ::close(fd);
     return file;
 #endif
+}
+
+std::FILE *open_measured_image(const QString &path, qint64 &size)
+{
+    std::FILE *file = open_image(path);
+    qCDebug(trace) << "file name  = " << path.toLocal8Bit() << path.size() << 4;
+    if (!file) {
+        qCDebug(trace) << "open file error:" << std::strerror(errno);
+        return nullptr;
+    }
+    size = image_size(file);
+    qCDebug(trace) << "TotalBytes =" << size;
+    return file;
 }
 
 qint64 image_size(std::FILE *file)

@@ -45,6 +45,10 @@ bool device_accessible(const QString &device);
 // (a FIFO or a device is refused without blocking on it).
 std::FILE *open_image(const QString &path);
 
+// open_image() and image_size() together, with the trace lines of both;
+// null (and size untouched) when the image cannot be opened.
+std::FILE *open_measured_image(const QString &path, qint64 &size);
+
 // Size of an open file in bytes (64-bit), leaving the position where it was.
 qint64 image_size(std::FILE *file);
 
