@@ -180,6 +180,7 @@ private slots:
     void extrasFollowInTheSameWrite();
     void eachFaultHasItsEffect_data();
     void eachFaultHasItsEffect();
+    void noiseNeverRepairsADamagedFrame();
     void cancelAndVanishKeepWhatCameBefore_data();
     void cancelAndVanishKeepWhatCameBefore();
     void sameSeedSameFaults();
@@ -389,6 +390,31 @@ void TestXmodemReceiver::eachFaultHasItsEffect()
     QCOMPARE(sender.eotAcknowledged, !eotAnswerSpoiled);
     if (kind == FaultKind::Nak)
         QCOMPARE(sender.eots, 1 + int(onEot));
+}
+
+// Damage from the line plus the injected noise can cancel out in the check
+// (above all in the checksum, a plain sum): such a frame must still be NAKed.
+void TestXmodemReceiver::noiseNeverRepairsADamagedFrame()
+{
+    for (bool checksum : { true, false }) {
+        Host host;
+        ReceiverSettings s = withFault(FaultKind::CorruptRx, 1.0, 7);
+        s.checksum = checksum;
+        XmodemReceiver rx(host, s);
+        TimePoint now {};
+        rx.start(now);
+        const int frames = 3000;
+        for (int i = 0; i < frames; ++i) {
+            QByteArray f = frame(1, image(128), checksum);
+            const int at = 1 + (i * 37) % (f.size() - 1);
+            f[at] = char(f[at] ^ (1 + (i * 11) % 255));
+            rx.feed(bytes(f), now += ms);
+        }
+        QCOMPARE(rx.blocks(), 0L);
+        QVERIFY(rx.data().empty());
+        QCOMPARE(rx.faultCount(FaultKind::CorruptRx), long(frames));
+        QCOMPARE(host.written(), QByteArray(1, checksum ? NAK : 'C') + QByteArray(frames, NAK));
+    }
 }
 
 void TestXmodemReceiver::cancelAndVanishKeepWhatCameBefore_data()

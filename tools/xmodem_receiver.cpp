@@ -166,12 +166,16 @@ void XmodemReceiver::frameComplete(TimePoint now)
     bool next = number == ((received_ + 1) & 0xff);
     bool duplicate = !next && received_ > 0 && number == (received_ & 0xff);
     long block = duplicate ? received_ : received_ + 1;
-    if (roll(random_.corruptRx)) {
+    // Noise on a frame that came damaged can make it pass the check again (two
+    // byte errors that cancel in the checksum): a frame the noise hit is NAKed
+    // whatever it then holds.
+    bool noise = roll(random_.corruptRx);
+    if (noise) {
         inject(FaultKind::CorruptRx, block, false);
         size_t at = 1 + faultRandom_() % (frameSize() - 1);
         frame_[at] = static_cast<char>(frame_[at] ^ (1 + faultRandom_() % 255));
     }
-    if (!frameIntact())
+    if (noise || !frameIntact())
         answer(NAK, {}, block, false, now);
     else if (next)
         newBlock(block, now);
