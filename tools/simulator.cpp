@@ -22,6 +22,10 @@ const Duration kLinger = std::chrono::seconds(1);
 const Duration kMaxPollWait = std::chrono::seconds(1);
 // How often --strict-line looks at the rate while bytes are on the line.
 const Duration kLineWatch = std::chrono::milliseconds(1);
+// --strict-line puts bytes on the line when it reads them, a little after the
+// tool wrote them; a rate change seen this close to a byte's end may have come
+// after it in the tool's time, and spares it.
+const Duration kReadLag = std::chrono::milliseconds(5);
 // A real UART would overrun long before; this only bounds memory when the
 // tool stops reading.
 const size_t kMaxPendingToTool = 64 * 1024;
@@ -182,7 +186,7 @@ void Simulator::readFromTool(TimePoint now)
 // and hold it for 10 bit times each, one after the other.
 void Simulator::lineArrival(const std::string& bytes, unsigned baud, TimePoint now)
 {
-    garbleIfRateChanged(baud);
+    garbleIfRateChanged(baud, now);
     TimePoint end = std::max(lineFree_, now);
     for (char byte : bytes) {
         end += wireTime(1, baud);
@@ -191,8 +195,9 @@ void Simulator::lineArrival(const std::string& bytes, unsigned baud, TimePoint n
     lineFree_ = end;
 }
 
-// A byte is through once the rate is seen unchanged after its line time;
-// the simulator sees every change to the rate the next time it looks.
+// A byte is through once the rate is seen unchanged after its line time, or
+// changed too close to its end to tell which came first; the simulator sees
+// every change to the rate the next time it looks.
 void Simulator::watchLine(TimePoint now)
 {
     if (inFlight_.empty())
@@ -201,7 +206,7 @@ void Simulator::watchLine(TimePoint now)
         inFlight_.clear();
         return;
     }
-    garbleIfRateChanged(lineRate(line_.master()));
+    garbleIfRateChanged(lineRate(line_.master()), now);
     while (!inFlight_.empty() && inFlight_.front().end <= now) {
         Chunk chunk { {}, inFlight_.front().baud, inFlight_.front().end };
         while (!inFlight_.empty() && inFlight_.front().end <= now && inFlight_.front().baud == chunk.baud) {
@@ -215,15 +220,17 @@ void Simulator::watchLine(TimePoint now)
 
 // A rate change under a byte still on the line leaves the module a
 // different byte (a real UART sees a framing error or garbage).
-void Simulator::garbleIfRateChanged(unsigned rate)
+void Simulator::garbleIfRateChanged(unsigned rate, TimePoint now)
 {
     long count = 0;
     unsigned from = 0;
     for (InFlight& b : inFlight_) {
-        if (b.garbled || b.baud == rate)
+        if (b.decided || b.baud == rate)
+            continue;
+        b.decided = true;
+        if (b.end <= now + kReadLag)
             continue;
         b.byte = static_cast<char>(b.byte ^ (1 + random_() % 255));
-        b.garbled = true;
         from = b.baud;
         ++count;
     }

@@ -59,7 +59,7 @@ private:
         char byte;
         unsigned baud;
         TimePoint end;
-        bool garbled;
+        bool decided;   // garbled, or taken to have left the line before a rate change
     };
 
     void step(TimePoint now);
@@ -69,7 +69,7 @@ private:
     void readFromTool(TimePoint now);
     void lineArrival(const std::string& bytes, unsigned baud, TimePoint now);
     void watchLine(TimePoint now);
-    void garbleIfRateChanged(unsigned rate);
+    void garbleIfRateChanged(unsigned rate, TimePoint now);
     void flushToTool(TimePoint now);
     void deliverDue(TimePoint now);
     void deliver(const Chunk& chunk);
