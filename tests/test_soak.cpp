@@ -254,6 +254,8 @@ private slots:
         Soak soak("window");
         QVERIFY(soak.dir.isValid());
         qputenv("TESSIK_EXTRA_PORTS", soak.links.join(QLatin1Char(':')).toUtf8());
+        // The window's daily update record goes here, not into the home folder.
+        qputenv("XDG_STATE_HOME", soak.dir.path().toUtf8());
         MainWindow window;
         WindowProbe probe(window);
         window.set_parallel(soak.batch > 1);
