@@ -5,8 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QSocketNotifier>
 #include <QThread>
+
+#include <utility>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -42,9 +43,21 @@ void SerialPort::apply_line_settings()
 void SerialPort::set_input_hint(std::function<void()> hint)
 {
     QObject::disconnect(&serial, &QSerialPort::readyRead, nullptr, nullptr);
-    // Queued: the reader must not run inside QSerialPort's own notification.
-    if (hint)
-        QObject::connect(&serial, &QSerialPort::readyRead, &serial, std::move(hint), Qt::QueuedConnection);
+    input_hint = std::move(hint);
+    input_arrived = false;
+    if (!input_hint)
+        return;
+    // The reader must not run inside QSerialPort's own notification: with the
+    // read notifier at hand, the filter runs the hint right after it;
+    // otherwise the hint is queued.
+    if (read_notifier) {
+        QObject::connect(&serial, &QSerialPort::readyRead, &serial, [this] { input_arrived = true; });
+        return;
+    }
+    QObject::connect(&serial, &QSerialPort::readyRead, &serial, [this] {
+        if (const auto hint = input_hint)
+            hint();
+    }, Qt::QueuedConnection);
 }
 
 SerialPort::SerialPort(const QString &device_name) : device(device_name)
@@ -63,18 +76,35 @@ SerialPort::~SerialPort()
 }
 
 // The event loop polls the port, then hands out the notifications; a reader
-// that runs in between (a queued input hint, a write that waits) may take
-// the bytes first. Without the filter that notification ends in a read of
+// that runs in between (a posted event, a write that waits) may take the
+// bytes first. Without the filter that notification ends in a read of
 // nothing, which QSerialPort reports as a read error. A hang-up still passes.
-bool StaleReadFilter::eventFilter(QObject *watched, QEvent *event)
+// With an input hint, the notification is delivered here and the hint runs
+// once QSerialPort is done with it, in the same round of the event loop.
+bool ReadNotificationFilter::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::SockAct || !read_directly)
+    if (event->type() != QEvent::SockAct)
         return false;
-    const auto *notifier = static_cast<QSocketNotifier *>(watched);
+    auto *notifier = static_cast<QSocketNotifier *>(watched);
     if (notifier->type() != QSocketNotifier::Read)
         return false;
-    read_directly = false;
-    return !input_ready(notifier->socket(), 0);
+    if (port.read_directly) {
+        port.read_directly = false;
+        if (!input_ready(notifier->socket(), 0))
+            return true;
+    }
+    if (!port.input_hint || notifier != port.read_notifier)
+        return false;
+    port.input_arrived = false;
+    static_cast<QObject *>(notifier)->event(event);
+    if (!std::exchange(port.input_arrived, false))
+        return true;
+    // A copy: the hint may close the port and take the hint away.
+    const auto hint = port.input_hint;
+    port.in_input_hint = true;
+    hint();
+    port.in_input_hint = false;
+    return true;
 }
 
 bool SerialPort::open()
@@ -84,9 +114,12 @@ bool SerialPort::open()
     line_busy_until_us = 0;
     if (serial.open(QIODevice::ReadWrite)) {
         failure = OpenFailure::none;
+        read_notifier = nullptr;
         for (QSocketNotifier *notifier : serial.findChildren<QSocketNotifier *>()) {
-            if (notifier->type() == QSocketNotifier::Read)
-                notifier->installEventFilter(&stale_read_filter);
+            if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
+                notifier->installEventFilter(&notification_filter);
+                read_notifier = notifier;
+            }
         }
         return true;
     }
@@ -149,7 +182,7 @@ bool SerialPort::pull_pending(int wait_ms)
     // error on every empty poll.
     if (!input_ready(serial.handle(), wait_ms))
         return false;
-    stale_read_filter.read_directly = true;
+    read_directly = true;
     const bool ready = serial.waitForReadyRead(0);
 #endif
     if (!ready)
@@ -162,7 +195,7 @@ void SerialPort::push_pending(qint64 budget_ms)
     QElapsedTimer clock;
     clock.start();
     // Waiting for the write, QSerialPort reads whatever comes in meanwhile.
-    stale_read_filter.read_directly = true;
+    read_directly = true;
     while (serial.bytesToWrite() > 0) {
         const qint64 left = budget_ms - clock.elapsed();
         if (left <= 0)
@@ -256,7 +289,11 @@ QByteArray SerialPort::readAll()
     if (!serial.isOpen())
         return QByteArray();
     // Bounded, so a device that never stops sending cannot hold us here.
-    for (int round = 0; round < 64 && pull_pending(0); ++round) {
+    // Right after the notifier took all that was waiting, asking again
+    // would find nothing.
+    if (!std::exchange(in_input_hint, false)) {
+        for (int round = 0; round < 64 && pull_pending(0); ++round) {
+        }
     }
     // QIODevice::readAll() sets aside a whole read chunk first, even for
     // nothing; most calls here find nothing or one byte.

@@ -5,17 +5,24 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 
-// Drops a read notification whose bytes our own poll already took: QSerialPort
-// would read nothing and take it for a broken device.
-class StaleReadFilter : public QObject
+class SerialPort;
+
+// Sits in front of QSerialPort's read notifier: drops a notification whose
+// bytes our own poll already took, and runs the input hint once QSerialPort
+// has read.
+class ReadNotificationFilter : public QObject
 {
 public:
+    explicit ReadNotificationFilter(SerialPort &port) : port(port) {}
     bool eventFilter(QObject *watched, QEvent *event) override;
-    // Set when we may have read from the device past the event loop.
-    bool read_directly = false;
+
+private:
+    SerialPort &port;
 };
 
 // The tool's serial port: a polling port over QSerialPort that works the same
@@ -70,6 +77,8 @@ public:
     QString errorString() const { return serial.errorString(); }
 
 private:
+    friend class ReadNotificationFilter;
+
     bool pull_pending(int timeout_ms);
     void push_pending(qint64 budget_ms);
     qint64 write_to_driver(const char *data, qint64 len);
@@ -77,7 +86,15 @@ private:
     void heard_from_peer();
 
     QSerialPort serial;
-    StaleReadFilter stale_read_filter;
+    ReadNotificationFilter notification_filter{*this};
+    QPointer<QSocketNotifier> read_notifier;
+    std::function<void()> input_hint;
+    // Set when we may have read from the device past the event loop: its
+    // next notification may find nothing.
+    bool read_directly = false;
+    bool input_arrived = false;
+    // The notifier has just read everything waiting; the hint runs.
+    bool in_input_hint = false;
     const QString device;
     int timeout_ms = 10;
     bool device_failed = false;
