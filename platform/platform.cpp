@@ -179,20 +179,3 @@ bool input_ready(qintptr handle, int timeout_ms)
     return rc > 0;
 #endif
 }
-
-bool line_hung_up(qintptr handle)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(handle);
-    return true;
-#else
-    if (handle < 0)
-        return true;
-    pollfd fd{static_cast<int>(handle), POLLIN, 0};
-    int rc;
-    do {
-        rc = ::poll(&fd, 1, 0);
-    } while (rc < 0 && errno == EINTR);
-    return rc < 0 || (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#endif
-}

@@ -58,10 +58,6 @@ bool seek_image(std::FILE *file, qint64 offset);
 // Waits until everything written to the serial device has left the line.
 void drain_output(qintptr handle);
 
-// True when the device has hung up or is in error (a pulled adapter, a
-// closed pseudo-terminal master). Where the platform cannot tell: true.
-bool line_hung_up(qintptr handle);
-
 // True when the serial device has input (or a hang-up) within timeout_ms.
 // Where the platform has no cheap way to tell, it answers true.
 bool input_ready(qintptr handle, int timeout_ms);
