@@ -115,22 +115,23 @@ int list_ports(bool json)
     for (const PortDetails &port : list_serial_ports()) {
         if (json) {
             const QJsonObject object{{QStringLiteral("event"), QStringLiteral("port")},
-                                     {QStringLiteral("name"), port.name},
-                                     {QStringLiteral("device"), port.device},
+                                     {QStringLiteral("name"), port.adapter.port_name},
+                                     {QStringLiteral("device"), port.adapter.system_location},
                                      {QStringLiteral("by_id"), json_list(port.by_id)},
                                      {QStringLiteral("by_path"), json_list(port.by_path)},
-                                     {QStringLiteral("description"), port.description},
-                                     {QStringLiteral("manufacturer"), port.manufacturer},
-                                     {QStringLiteral("serial_number"), port.serial_number},
-                                     {QStringLiteral("vid_pid"), port.vid_pid}};
+                                     {QStringLiteral("description"), port.adapter.description},
+                                     {QStringLiteral("manufacturer"), port.adapter.manufacturer},
+                                     {QStringLiteral("serial_number"), port.adapter.serial_number},
+                                     {QStringLiteral("vid_pid"), port.adapter.vid_pid}};
             put(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
             continue;
         }
-        QString text = port.device;
+        QString text = port.adapter.system_location;
         for (const QString &link : port.by_id + port.by_path)
             text += QStringLiteral("\n  ") + link;
         QStringList details;
-        for (const QString &detail : {port.description, port.manufacturer, port.serial_number, port.vid_pid}) {
+        const AdapterDetails &adapter = port.adapter;
+        for (const QString &detail : {adapter.description, adapter.manufacturer, adapter.serial_number, adapter.vid_pid}) {
             if (!detail.isEmpty())
                 details << detail;
         }

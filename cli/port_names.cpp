@@ -20,27 +20,16 @@ QStringList links_to(const QString &folder, const QString &device)
     return links;
 }
 
-QString hex4(quint16 value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
-}
-
 } // namespace
 
 QVector<PortDetails> list_serial_ports()
 {
     QVector<PortDetails> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+    for (const AdapterDetails &adapter : list_adapter_details()) {
         PortDetails port;
-        port.name = info.portName();
-        port.device = info.systemLocation();
-        port.by_id = links_to(QStringLiteral("/dev/serial/by-id"), port.device);
-        port.by_path = links_to(QStringLiteral("/dev/serial/by-path"), port.device);
-        port.description = info.description();
-        port.manufacturer = info.manufacturer();
-        port.serial_number = info.serialNumber();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            port.vid_pid = hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
+        port.adapter = adapter;
+        port.by_id = links_to(QStringLiteral("/dev/serial/by-id"), adapter.system_location);
+        port.by_path = links_to(QStringLiteral("/dev/serial/by-path"), adapter.system_location);
         ports << port;
     }
     return ports;

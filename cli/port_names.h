@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -7,14 +9,9 @@
 // A serial port as the system describes it, with the links udev keeps for it.
 struct PortDetails
 {
-    QString name;     // ttyUSB0
-    QString device;   // /dev/ttyUSB0
+    AdapterDetails adapter;
     QStringList by_id;
     QStringList by_path;
-    QString description;
-    QString manufacturer;
-    QString serial_number;
-    QString vid_pid;  // "0403:6001", empty when unknown
 };
 
 QVector<PortDetails> list_serial_ports();
