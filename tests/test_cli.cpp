@@ -3,6 +3,7 @@
 // device), waiting for a port, a clean abort, Qt's own options.
 
 #include "sim_harness.h"
+#include "tool_run.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,76 +14,6 @@
 #include <csignal>
 
 namespace {
-
-struct Run
-{
-    int exit_code = -1;
-    QString out;
-    QString err;
-    QList<QJsonObject> events; // standard output parsed as JSON Lines
-    bool all_json = true;
-
-    QList<QJsonObject> of(const QString &event) const
-    {
-        QList<QJsonObject> found;
-        for (const QJsonObject &object : events) {
-            if (object.value(QStringLiteral("event")).toString() == event)
-                found << object;
-        }
-        return found;
-    }
-};
-
-QProcessEnvironment tool_environment()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TESSIK_SYSTEM_PORTS"), QStringLiteral("off"));
-    env.remove(QStringLiteral("TESSIK_EXTRA_PORTS"));
-    return env;
-}
-
-Run finish(QProcess &tool, int timeout_ms)
-{
-    Run run;
-    if (!tool.waitForFinished(timeout_ms)) {
-        tool.kill();
-        tool.waitForFinished(2000);
-        return run;
-    }
-    run.exit_code = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -2;
-    run.out = QString::fromUtf8(tool.readAllStandardOutput());
-    run.err = QString::fromUtf8(tool.readAllStandardError());
-    for (const QString &line : run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
-        if (!document.isObject() || !document.object().contains(QStringLiteral("event")))
-            run.all_json = false;
-        else
-            run.events << document.object();
-    }
-    return run;
-}
-
-Run run_tool(const QStringList &args, int timeout_ms = 90000)
-{
-    QProcess tool;
-    tool.setProcessEnvironment(tool_environment());
-    tool.start(QStringLiteral(TESSIK_TOOL_PATH), args);
-    return finish(tool, timeout_ms);
-}
-
-QString write_image(const QTemporaryDir &dir, int size)
-{
-    const QString path = dir.filePath(QStringLiteral("image.bin"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = static_cast<char>(i * 29 + 5);
-    data[size - 1] = 0x55;
-    file.write(data);
-    return path;
-}
 
 QByteArray image_bytes(const QString &path)
 {

@@ -1,51 +1,12 @@
 // The program without a window: arguments, output and exit status.
 
 #include "sim_harness.h"
+#include "tool_run.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-struct Run
-{
-    int exit_code = -1;
-    QString out;
-    QString err;
-};
-
-Run run_tool(const QStringList &args, int timeout_ms = 60000)
-{
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TESSIK_SYSTEM_PORTS"), QStringLiteral("off"));
-    env.remove(QStringLiteral("TESSIK_EXTRA_PORTS"));
-    tool.setProcessEnvironment(env);
-    tool.start(QStringLiteral(TESSIK_TOOL_PATH), args);
-    Run run;
-    if (!tool.waitForFinished(timeout_ms))
-        return run;
-    run.exit_code = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -2;
-    run.out = QString::fromUtf8(tool.readAllStandardOutput());
-    run.err = QString::fromUtf8(tool.readAllStandardError());
-    return run;
-}
-
-QString write_image(const QTemporaryDir &dir, int size)
-{
-    const QString path = dir.filePath(QStringLiteral("image.bin"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = static_cast<char>(i * 31 + 7);
-    file.write(data);
-    return path;
-}
-
-} // namespace
 
 class TestHeadless : public QObject
 {
