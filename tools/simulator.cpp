@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <unistd.h>
+#include <utility>
 
 volatile sig_atomic_t gStopSignal = 0;
 
@@ -293,8 +294,16 @@ void Simulator::deliver(const Chunk& chunk)
             writeToPeer();
         }
         break;
+    case Phase::Rebooting:
+        // The module sees bytes only when it reads them, which on a busy
+        // machine can be long after the tool wrote them: bytes at the boot
+        // loader's rate read during the reboot are kept for the boot loader
+        // rather than lost to this process's own lateness.
+        if (chunk.baud == kBootLoaderBaud)
+            heldForBootLoader_ += chunk.bytes;
+        break;
     default:
-        break; // rebooting, stopped or about to exit: deaf
+        break; // stopped or about to exit: deaf
     }
 }
 
@@ -416,6 +425,8 @@ void Simulator::enterBootLoader()
     request_.reset();
     appText_.clear();
     rec_.event("boot");
+    if (!heldForBootLoader_.empty())
+        bootLoaderInput({ std::exchange(heldForBootLoader_, std::string()), kBootLoaderBaud, rebootAt_ });
 }
 
 void Simulator::startTransfer(TimePoint now)

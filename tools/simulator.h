@@ -108,6 +108,7 @@ private:
     std::deque<Pending> txQueue_;
     std::string toToolBuffer_;
     std::string appText_;
+    std::string heldForBootLoader_;
     std::string wrongRateText_;
     unsigned wrongRateBaud_ = 0;
     RequestMatcher request_;
