@@ -58,6 +58,7 @@ private slots:
         QCOMPARE(run.of(QStringLiteral("rate")).size(), 2);
         QCOMPARE(run.of(QStringLiteral("port_end")).size(), 2);
         for (const QJsonObject &end : run.of(QStringLiteral("port_end"))) {
+            QCOMPARE(end.value(QStringLiteral("sha256")), start.value(QStringLiteral("sha256")));
             QCOMPARE(end.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
             QCOMPARE(end.value(QStringLiteral("reason")).toString(), QStringLiteral("ok"));
         }
