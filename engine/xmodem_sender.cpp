@@ -130,16 +130,17 @@ void XmodemSender::on_ack(qint64 now)
 void XmodemSender::on_nak(qint64 now)
 {
     // In checksum mode a NAK before block 1's ACK may be the start
-    // character crossing the block: it is not counted as an answer.
-    const bool maybe_start = !use_crc && block_index == 0 && !acked;
-    if (!maybe_start && owed > 0)
+    // character crossing the block, like a 'C' in CRC mode: not an answer.
+    if (!use_crc && block_index == 0 && !acked)
+        return;
+    if (owed > 0)
         --owed;
     if (acked) {
         if (owed == 0)
             next_frame(now); // a damaged extra copy of a stored frame
         return;
     }
-    if (owed > 0 && !maybe_start)
+    if (owed > 0)
         return; // another copy is still to be answered
     qCDebug(trace) << "recv NAK data now,send prv pack again";
     rewrite(now);

@@ -41,10 +41,10 @@ struct SenderBounds
 // the frame is acknowledged and every copy has had its answer (or the
 // settle bound has passed), so no answer to an earlier copy can be taken for
 // the next frame's. Hence:
-// - a start character while block 1 may still be answered is not an
-//   answer: it crossed the block on the line and no second copy is written
-//   (in checksum mode, where the start character is a NAK, such a NAK
-//   writes the block again but is not counted as an answer);
+// - a start character ('C', or NAK in checksum mode) before block 1 has
+//   been answered is not an answer: it may have crossed the block on the
+//   line, and a second copy would be answered too. A block 1 that really
+//   was lost or NAKed goes again after the silence;
 // - a frame is written again only on a NAK (when no other copy is still
 //   owed an answer) or after block_silence_ms without one;
 // - the EOT goes out only after the last block's ACK and its settling.
