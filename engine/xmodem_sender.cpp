@@ -157,7 +157,10 @@ void XmodemSender::on_eot_reply(const QByteArray &reply, qint64 now)
         finish(SenderEnd::failure, FailReason::cancelled_by_module);
         break;
     case Reply::nak:
-        // Some receivers NAK the first EOT.
+        // Some receivers NAK the first EOT. The EOT of an empty image is
+        // the first frame: a checksum receiver's start NAK may cross it.
+        if (!use_crc && block_index == 0)
+            break;
         if (eot_count >= bounds.eot_limit)
             cancel(FailReason::eot_unconfirmed);
         else
