@@ -143,16 +143,6 @@ int run_headless(const CommandLine &line)
         put(stderr, QStringLiteral("tessik-update-tool: %1 is not a regular file\n\n").arg(line.file) + usage_text());
         return exit_usage;
     }
-    // Read once: every port and every attempt sends exactly these bytes.
-    const ImageRead read = read_image(line.file);
-    const QString image_problem = read.image ? (read.image->bytes.isEmpty() ? messages::image_empty(line.file) : QString())
-                                             : read.message;
-    if (!image_problem.isEmpty()) {
-        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(image_problem));
-        return exit_usage;
-    }
-    const std::shared_ptr<const Image> image_bytes = read.image;
-
     // Two names of one device are one port.
     QStringList ports;
     QSet<QString> identities;
@@ -178,6 +168,16 @@ int run_headless(const CommandLine &line)
         put(stderr, QStringLiteral("tessik-update-tool: at most eight ports\n\n") + usage_text());
         return exit_usage;
     }
+
+    // Read once: every port and every attempt sends exactly these bytes.
+    const ImageRead read = read_image(line.file);
+    const QString image_problem = read.image ? (read.image->bytes.isEmpty() ? messages::image_empty(line.file) : QString())
+                                             : read.message;
+    if (!image_problem.isEmpty()) {
+        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(image_problem));
+        return exit_usage;
+    }
+    const std::shared_ptr<const Image> image_bytes = read.image;
 
     Reporter report(line);
     QElapsedTimer run_clock;

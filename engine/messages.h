@@ -4,6 +4,8 @@
 // one place. The Chinese texts are the module vendor's words and stay as
 // they are, misspellings included.
 
+#include "serial/transport.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -30,6 +32,21 @@ inline QString open_failed_text()
            + QCoreApplication::translate("MainWindow", "\n the serial device does not exist or has been occupied");
 }
 inline QString open_failed_line() { return QStringLiteral("Serial port failed to open"); }
+// Why, after open_failed_line(), on the command line.
+inline QString open_failure_explanation(OpenFailure failure)
+{
+    switch (failure) {
+    case OpenFailure::permission_denied:
+        return QStringLiteral(": permission denied (join the dialout group: sudo usermod -aG dialout $USER, then log in again)");
+    case OpenFailure::busy:
+        return QStringLiteral(": in use by another program");
+    case OpenFailure::no_such_port:
+        return QStringLiteral(": no such device");
+    default:
+        return QString();
+    }
+}
+
 
 // No module of this kind has that much flash: a bigger file is not an image.
 constexpr qint64 image_limit_bytes = 64 * 1024 * 1024;

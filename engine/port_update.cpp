@@ -76,42 +76,6 @@ void PortUpdate::tell(NoticeKind kind, const QString &title, const QString &text
     emit notice(kind, title, options.name_every_line ? name + QLatin1Char(' ') + text : text);
 }
 
-// ---- image --------------------------------------------------------------
-
-int PortUpdate::prepare_update()
-{
-    damaged = 0;
-    progress_shown = 0;
-    handshake.reset();
-    sender.reset();
-    image.reset();
-    image_message.clear();
-    if (options.image) {
-        image = options.image;
-    } else {
-        const ImageRead read = read_image(firmware_path);
-        image = read.image;
-        if (read.error == ImageError::too_large)
-            image_message = read.message;
-    }
-    if (!image)
-        return 1;
-    taken = image;
-    image_size = image->bytes.size();
-    emit image_taken(image->path, image_size, image->sha256_hex());
-    return 0;
-}
-
-void PortUpdate::image_failed()
-{
-    stage = Stage::ended;
-    if (!image_message.isEmpty())
-        log_port(QStringLiteral(": ") + image_message);
-    log_port(messages::image_unreadable());
-    tell(NoticeKind::warning, messages::warning_title(), messages::image_unreadable());
-    end(PortResult::failure, FailReason::image_unreadable);
-}
-
 // ---- update control -----------------------------------------------------
 
 void PortUpdate::send_file()

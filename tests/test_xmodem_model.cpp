@@ -33,7 +33,7 @@ private slots:
     void generated_inputs_hold()
     {
         std::mt19937 random(17);
-        for (int run = 0; run < 3000; ++run) {
+        for (int run = 0; run < 40000; ++run) {
             std::vector<uint8_t> input(16 + random() % 600);
             for (uint8_t &byte : input)
                 byte = static_cast<uint8_t>(random());

@@ -60,6 +60,8 @@ private slots:
             {0, nak, "B1"}, {5, nak, ""}, {40, ack, "E"}, {70, ack, ""}} << int(SenderEnd::success);
         QTest::newRow("replies batched in one read count once") << 100 << QVector<Step>{
             {0, "C", "B1"}, {30, "\x15\x06", "E"}, {40, "\x06\r\nBOOT", ""}} << int(SenderEnd::success);
+        QTest::newRow("checksum start NAK crossing the EOT of an empty image") << 0 << QVector<Step>{
+            {0, nak, "E"}, {5, nak, ""}, {60, ack, ""}} << int(SenderEnd::success);
         QTest::newRow("empty image: the EOT alone") << 0 << QVector<Step>{{0, "C", "E"}, {9, ack, ""}}
                                                    << int(SenderEnd::success);
         // Bounds and faults.

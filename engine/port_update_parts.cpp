@@ -1,5 +1,5 @@
-// The port of one update: opening it, writing to it, closing it, and why
-// it did not open.
+// The image and the port of one update: taking the image, opening the
+// port, writing to it, closing it, and why it did not open.
 
 #include "engine/messages.h"
 #include "engine/port_update.h"
@@ -9,23 +9,39 @@
 
 #include <QTimer>
 
-namespace {
-
-QString explanation(OpenFailure failure)
+int PortUpdate::prepare_update()
 {
-    switch (failure) {
-    case OpenFailure::permission_denied:
-        return QStringLiteral(": permission denied (join the dialout group: sudo usermod -aG dialout $USER, then log in again)");
-    case OpenFailure::busy:
-        return QStringLiteral(": in use by another program");
-    case OpenFailure::no_such_port:
-        return QStringLiteral(": no such device");
-    default:
-        return QString();
+    damaged = 0;
+    progress_shown = 0;
+    handshake.reset();
+    sender.reset();
+    image.reset();
+    image_message.clear();
+    if (options.image) {
+        image = options.image;
+    } else {
+        const ImageRead read = read_image(firmware_path);
+        image = read.image;
+        if (read.error == ImageError::too_large)
+            image_message = read.message;
     }
+    if (!image)
+        return 1;
+    taken = image;
+    image_size = image->bytes.size();
+    emit image_taken(image->path, image_size, image->sha256_hex());
+    return 0;
 }
 
-} // namespace
+void PortUpdate::image_failed()
+{
+    stage = Stage::ended;
+    if (!image_message.isEmpty())
+        log_port(QStringLiteral(": ") + image_message);
+    log_port(messages::image_unreadable());
+    tell(NoticeKind::warning, messages::warning_title(), messages::image_unreadable());
+    end(PortResult::failure, FailReason::image_unreadable);
+}
 
 FailReason PortUpdate::reason_for(OpenFailure failure)
 {
@@ -97,7 +113,7 @@ void PortUpdate::open_failed()
 {
     stage = Stage::ended;
     if (options.explain_open_failure)
-        log_port(messages::open_failed_line() + explanation(scan_open_failure));
+        log_port(messages::open_failed_line() + messages::open_failure_explanation(scan_open_failure));
     tell(NoticeKind::critical, messages::open_failed_title(), messages::open_failed_text());
 }
 
