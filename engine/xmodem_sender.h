@@ -48,6 +48,9 @@ struct SenderBounds
 // - a frame is written again only on a NAK (when no other copy is still
 //   owed an answer) or after block_silence_ms without one;
 // - the EOT goes out only after the last block's ACK and its settling.
+// What it relies on: a healthy module answers a frame within settle_ms,
+// and the line does not invent answers. A read is one answer, however many
+// control bytes it holds: counting too few answers only makes it wait.
 class XmodemSender
 {
 public:
