@@ -48,6 +48,11 @@ public:
 private:
     unsigned next() { return left ? (--left, *at_byte++) : 0; } // zeros once the input runs out
     unsigned below(unsigned n) { return n ? next() % n : 0; }
+    unsigned product(unsigned a, unsigned b) // read in this order, whatever the compiler
+    {
+        const unsigned first = below(a);
+        return first * below(b);
+    }
     bool fault() { return hostile && below(8) == 1; }
     void to_tool(qint64 when, QByteArray bytes);
     void to_module(QByteArray bytes);
@@ -166,15 +171,16 @@ std::string Model::run()
     ReceiverSettings settings;
     settings.checksum = shape & 2;
     settings.startRepeat = milliseconds(5 + 20 * below(100));
-    settings.blockWrite = milliseconds(below(40) * below(50));
-    settings.firstBlockWrite = milliseconds(below(2) * below(256) * 60); // up to 15 s: written twice
-    settings.duplicateAnswer = milliseconds(below(40) * below(50));
+    settings.blockWrite = milliseconds(product(40, 50));
+    settings.firstBlockWrite = milliseconds(product(2, 256) * 60); // up to 15 s: written twice
+    settings.duplicateAnswer = milliseconds(product(40, 50));
     for (unsigned n = below(4); n > 0; --n)
         settings.faults.nak.insert(1 + long(below(16)));
     settings.faults.nakFirstEot = below(2);
-    max_delay = 1 + below(2) * below(1000);
+    max_delay = 1 + product(2, 1000);
     app_answer_ms = below(300);
-    image.resize(int(below(17) * 128 + below(3) * below(128)));
+    const int full_blocks = int(below(17));
+    image.resize(full_blocks * 128 + int(product(3, 128)));
     quint32 x = next() + 1;
     for (char &byte : image)
         byte = char((x = x * 1103515245u + 12345u) >> 16);
