@@ -39,6 +39,8 @@ PortUpdate::PortUpdate(const QString &port_name, const QString &firmware_path, U
 PortUpdate::~PortUpdate()
 {
     stop_scan();
+    // Closing the window destroys its run: a module still receiving hears
+    // CAN CAN before the port closes, as after an abort.
     if (stage == Stage::transferring && sender)
         sender->cancel(FailReason::aborted);
     close_port();
