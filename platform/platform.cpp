@@ -2,15 +2,17 @@
 
 #include "platform/trace.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#include <shellapi.h>
 #else
+#include <QSerialPortInfo>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -21,19 +23,79 @@
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports)
 {
     QStringList names = system_ports;
-    const QChar separator = QLatin1Char(':');
+    const QChar separator = QDir::listSeparator();
     for (const QString &path : extra_ports.split(separator, Qt::SkipEmptyParts))
         names << path.trimmed();
     names.removeAll(QString());
     return names;
 }
 
+QString port_name_from_registry_data(const QByteArray &data)
+{
+    QString name;
+    for (const char byte : data) {
+        if (byte != 0)
+            name += QChar(static_cast<uchar>(byte));
+    }
+    return name;
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+struct RegistryPort
+{
+    QString port_name;   // COM3
+    QString value_name;  // \Device\Serial0, \Device\USBSER000: the driver's name
+};
+
+// The values of HARDWARE\DEVICEMAP\SERIALCOMM: one per serial port the
+// system knows now. A value that cannot be read stands as "nokey".
+QVector<RegistryPort> registry_ports()
+{
+    QVector<RegistryPort> ports;
+    HKEY registry_key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &registry_key)
+        != ERROR_SUCCESS)
+        return ports;
+    for (DWORD index = 0; index < 4096; ++index) {
+        wchar_t value_name[256];
+        DWORD name_length = 256;
+        BYTE data[256];
+        DWORD data_length = sizeof data;
+        DWORD type = 0;
+        const LONG rc = RegEnumValueW(registry_key, index, value_name, &name_length, nullptr, &type, data,
+                                      &data_length);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        RegistryPort port;
+        if (rc == ERROR_SUCCESS) {
+            port.port_name = port_name_from_registry_data(
+                QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(data_length)));
+            port.value_name = QString::fromWCharArray(value_name, static_cast<int>(name_length));
+        } else {
+            port.port_name = QStringLiteral("nokey");
+        }
+        ports << port;
+    }
+    RegCloseKey(registry_key);
+    return ports;
+}
+
+} // namespace
+#endif
+
 QStringList list_port_names()
 {
     QStringList system_ports;
     if (qgetenv("TESSIK_SYSTEM_PORTS") != "off") {
+#ifdef Q_OS_WIN
+        for (const RegistryPort &port : registry_ports())
+            system_ports << port.port_name;
+#else
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
             system_ports << info.portName();
+#endif
     }
     return merge_port_names(system_ports, qEnvironmentVariable("TESSIK_EXTRA_PORTS"));
 }
@@ -41,6 +103,15 @@ QStringList list_port_names()
 QVector<AdapterDetails> list_adapter_details()
 {
     QVector<AdapterDetails> adapters;
+#ifdef Q_OS_WIN
+    for (const RegistryPort &port : registry_ports()) {
+        AdapterDetails adapter;
+        adapter.port_name = port.port_name;
+        adapter.system_location = device_name(port.port_name);
+        adapter.description = port.value_name;
+        adapters << adapter;
+    }
+#else
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         AdapterDetails adapter;
         adapter.port_name = info.portName();
@@ -55,6 +126,7 @@ QVector<AdapterDetails> list_adapter_details()
         }
         adapters << adapter;
     }
+#endif
     return adapters;
 }
 
@@ -78,6 +150,69 @@ bool device_accessible(const QString &device)
     return true;
 #else
     return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#endif
+}
+
+bool device_exists(const QString &device)
+{
+#ifdef Q_OS_WIN
+    const QString prefix = QStringLiteral("\\\\.\\");
+    if (!device.startsWith(prefix))
+        return QFileInfo::exists(device);
+    const QString dos_name = device.mid(prefix.size());
+    wchar_t target[1024];
+    if (QueryDosDeviceW(reinterpret_cast<const wchar_t *>(dos_name.utf16()), target, 1024) != 0)
+        return true;
+    for (const RegistryPort &port : registry_ports()) {
+        if (port.port_name.compare(dos_name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+#else
+    return QFileInfo::exists(device);
+#endif
+}
+
+QString device_identity(const QString &device)
+{
+#ifdef Q_OS_WIN
+    // COM names are case-blind; "\\.\COM3" and "\\.\com3" are one port.
+    return device.toUpper();
+#else
+    return QFileInfo(device).canonicalFilePath();
+#endif
+}
+
+QStringList command_line_arguments(int argc, char *argv[])
+{
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    int count = 0;
+    if (wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments << QString::fromWCharArray(wide[i]);
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void prepare_console(bool window_mode)
+{
+#ifdef Q_OS_WIN
+    // A console program started from Explorer gets a console of its own, the
+    // only process in it: the window has no use for it.
+    DWORD processes[2];
+    if (window_mode && GetConsoleProcessList(processes, 2) == 1) {
+        FreeConsole();
+        return;
+    }
+    SetConsoleOutputCP(CP_UTF8);
+#else
+    Q_UNUSED(window_mode);
 #endif
 }
 
