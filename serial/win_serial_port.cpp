@@ -107,9 +107,11 @@ bool SerialPort::open()
     handle = opened;
     SetupComm(opened, 4096, 4096);
     COMMTIMEOUTS timeouts = {};
-    // A read returns as soon as a byte is there, else after reader_idle_ms.
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    // A read ends 1 ms after the last byte of what came in, else after
+    // reader_idle_ms. The "return at once with what is there" setting
+    // (MAXDWORD, MAXDWORD, n) is not honoured for overlapped reads by Wine.
+    timeouts.ReadIntervalTimeout = 1;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = reader_idle_ms;
     if (!apply_state() || !SetCommTimeouts(opened, &timeouts)) {
         last_error = GetLastError();
@@ -173,6 +175,8 @@ void SerialPort::read_loop()
             ok = GetOverlappedResult(port, &overlapped, &got, FALSE);
             error = ok ? 0 : GetLastError();
         }
+        if (!ok && error == ERROR_TIMEOUT) // Wine's way to end a read on its time-out
+            ok = TRUE;
         if (ok) {
             line_errors = 0;
             if (got > 0)
