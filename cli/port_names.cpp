@@ -10,7 +10,7 @@ namespace {
 QStringList links_to(const QString &folder, const QString &device)
 {
     QStringList links;
-    const QString target = QFileInfo(device).canonicalFilePath();
+    const QString target = device_identity(device);
     QDir dir(folder);
     for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
         if (!target.isEmpty() && entry.canonicalFilePath() == target)

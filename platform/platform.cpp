@@ -9,6 +9,7 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <QWinEventNotifier>
 #include <windows.h>
 #include <shellapi.h>
 #else
@@ -198,6 +199,49 @@ QStringList command_line_arguments(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Console control handlers are per process and run in a thread of their own:
+// they only set the event that the notifier hands to the event loop.
+HANDLE interrupt_event = nullptr;
+LONG interrupts_seen = 0;
+int interrupt_exit_status = 1;
+
+BOOL WINAPI on_console_control(DWORD type)
+{
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        if (InterlockedIncrement(&interrupts_seen) > 1)
+            ExitProcess(static_cast<UINT>(interrupt_exit_status));
+        SetEvent(interrupt_event);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+#endif
+
+void on_console_interrupt(QObject *context, std::function<void()> on_interrupt, int exit_status)
+{
+#ifdef Q_OS_WIN
+    if (!interrupt_event)
+        interrupt_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    interrupt_exit_status = exit_status;
+    auto *notifier = new QWinEventNotifier(interrupt_event, context);
+    QObject::connect(notifier, &QWinEventNotifier::activated, context, [on_interrupt] { on_interrupt(); });
+    SetConsoleCtrlHandler(on_console_control, TRUE);
+#else
+    Q_UNUSED(context);
+    Q_UNUSED(on_interrupt);
+    Q_UNUSED(exit_status);
+#endif
 }
 
 void prepare_console(bool window_mode)

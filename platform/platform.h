@@ -10,6 +10,9 @@
 #include <QVector>
 #include <QtGlobal>
 #include <cstdio>
+#include <functional>
+
+class QObject;
 
 // Names of the machine's serial ports followed by the entries of the
 // environment variable TESSIK_EXTRA_PORTS (paths separated by ':', on
@@ -63,6 +66,11 @@ QStringList command_line_arguments(int argc, char *argv[]);
 // for its window gives its own console back; standard output and error use
 // UTF-8. Does nothing elsewhere.
 void prepare_console(bool window_mode);
+
+// Windows: Ctrl+C, Ctrl+Break or closing the console calls on_interrupt in
+// context's event loop; a second one ends the program at once with
+// exit_status. Elsewhere it does nothing (signals are the front end's).
+void on_console_interrupt(QObject *context, std::function<void()> on_interrupt, int exit_status);
 
 // Opens the image read-only as raw bytes; any path (non-ASCII included).
 // Null, with errno set, when it cannot be opened or is not a regular file

@@ -184,6 +184,24 @@ private slots:
         QCOMPARE(device_name(QStringLiteral("/tmp/sim/ttySIM")), QStringLiteral("/tmp/sim/ttySIM"));
 #endif
     }
+
+    // The data of a SERIALCOMM value as Windows stores it, whatever its type.
+    void port_name_from_registry_value_data()
+    {
+        const struct
+        {
+            QByteArray data;
+            QString name;
+        } cases[] = {
+            {QByteArray("C\0O\0M\0" "7\0\0\0", 10), QStringLiteral("COM7")},       // UTF-16 with its terminator
+            {QByteArray("C\0O\0M\0" "1\0" "2\0", 10), QStringLiteral("COM12")},     // no terminator
+            {QByteArray("COM3\0", 5), QStringLiteral("COM3")},                       // 8-bit text
+            {QByteArray("\0\0", 2), QString()},
+            {QByteArray(), QString()},
+        };
+        for (const auto &c : cases)
+            QCOMPARE(port_name_from_registry_data(c.data), c.name);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPureLogic)
