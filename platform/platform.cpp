@@ -5,12 +5,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_WIN
 #include <QWinEventNotifier>
 #include <windows.h>
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
 #include <shellapi.h>
 #else
 #include <QSerialPortInfo>
@@ -41,8 +46,75 @@ QString port_name_from_registry_data(const QByteArray &data)
     return name;
 }
 
+void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapter)
+{
+    const QRegularExpression ids(QStringLiteral("VID_([0-9A-F]{4})[&+]PID_([0-9A-F]{4})"),
+                                 QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = ids.match(instance_id);
+    if (match.hasMatch())
+        adapter.vid_pid = (match.captured(1) + QLatin1Char(':') + match.captured(2)).toLower();
+    const QStringList parts = instance_id.split(QLatin1Char('\\'));
+    if (parts.size() != 3)
+        return;
+    if (parts[0].compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) {
+        if (!parts[2].contains(QLatin1Char('&')) && !parts[1].contains(QLatin1String("&MI_"), Qt::CaseInsensitive))
+            adapter.serial_number = parts[2];
+    } else if (parts[0].compare(QLatin1String("FTDIBUS"), Qt::CaseInsensitive) == 0) {
+        const QStringList fields = parts[1].split(QLatin1Char('+'));
+        if (fields.size() == 3)
+            adapter.serial_number = fields[2];
+    }
+}
+
 #ifdef Q_OS_WIN
 namespace {
+
+QString device_property(HDEVINFO devices, SP_DEVINFO_DATA &device, DWORD property)
+{
+    wchar_t text[512] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr, reinterpret_cast<BYTE *>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr))
+        return QString();
+    return QString::fromWCharArray(text);
+}
+
+// What Plug and Play knows of the serial ports present: description,
+// manufacturer and USB identity, by port name. Ports without a device node
+// (some virtual ones) are not in it.
+QMap<QString, AdapterDetails> plug_and_play_ports()
+{
+    QMap<QString, AdapterDetails> ports;
+    const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return ports;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        wchar_t name[64] = {};
+        DWORD size = sizeof name - sizeof(wchar_t);
+        DWORD type = 0;
+        const bool named = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size)
+                               == ERROR_SUCCESS
+                           && type == REG_SZ;
+        RegCloseKey(key);
+        if (!named)
+            continue;
+        AdapterDetails adapter;
+        adapter.description = device_property(devices, device, SPDRP_FRIENDLYNAME);
+        if (adapter.description.isEmpty())
+            adapter.description = device_property(devices, device, SPDRP_DEVICEDESC);
+        adapter.manufacturer = device_property(devices, device, SPDRP_MFG);
+        wchar_t instance_id[512] = {};
+        if (SetupDiGetDeviceInstanceIdW(devices, &device, instance_id, 511, nullptr))
+            usb_ids_from_instance_id(QString::fromWCharArray(instance_id), adapter);
+        ports.insert(QString::fromWCharArray(name), adapter);
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return ports;
+}
 
 struct RegistryPort
 {
@@ -105,11 +177,13 @@ QVector<AdapterDetails> list_adapter_details()
 {
     QVector<AdapterDetails> adapters;
 #ifdef Q_OS_WIN
+    const QMap<QString, AdapterDetails> known = plug_and_play_ports();
     for (const RegistryPort &port : registry_ports()) {
-        AdapterDetails adapter;
+        AdapterDetails adapter = known.value(port.port_name);
         adapter.port_name = port.port_name;
         adapter.system_location = device_name(port.port_name);
-        adapter.description = port.value_name;
+        if (adapter.description.isEmpty())
+            adapter.description = port.value_name;
         adapters << adapter;
     }
 #else

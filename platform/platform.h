@@ -35,6 +35,12 @@ struct AdapterDetails
 // The machine's serial ports with their details (none of TESSIK_EXTRA_PORTS).
 QVector<AdapterDetails> list_adapter_details();
 
+// The USB identity in a Windows device instance ID: "USB\VID_0403&PID_6001\A5028"
+// or "FTDIBUS\VID_0403+PID_6001+A5028A\0000" give vid_pid "0403:6001" and
+// serial_number "A5028" or "A5028A"; a serial part made up by Windows (with
+// '&') is no serial number. Fields the ID does not hold are left empty.
+void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapter);
+
 // Pure part of list_port_names, for tests.
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports);
 

@@ -202,6 +202,28 @@ private slots:
         for (const auto &c : cases)
             QCOMPARE(port_name_from_registry_data(c.data), c.name);
     }
+
+    void usb_identity_from_windows_instance_ids()
+    {
+        const struct
+        {
+            const char *instance_id;
+            const char *vid_pid;
+            const char *serial_number;
+        } cases[] = {
+            {"USB\\VID_0403&PID_6001\\A50285BI", "0403:6001", "A50285BI"},
+            {"FTDIBUS\\VID_0403+PID_6015+DK0B1WJXA\\0000", "0403:6015", "DK0B1WJXA"},
+            {"USB\\VID_10C4&PID_EA60\\5&2C6B3E1A&0&2", "10c4:ea60", ""},  // made up by Windows
+            {"USB\\VID_2341&PID_0043&MI_00\\7&1A2B&0&0000", "2341:0043", ""}, // an interface
+            {"ACPI\\PNP0501\\1", "", ""},
+        };
+        for (const auto &c : cases) {
+            AdapterDetails adapter;
+            usb_ids_from_instance_id(QString::fromLatin1(c.instance_id), adapter);
+            QCOMPARE(adapter.vid_pid, QString::fromLatin1(c.vid_pid));
+            QCOMPARE(adapter.serial_number, QString::fromLatin1(c.serial_number));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPureLogic)
