@@ -13,7 +13,9 @@
 #ifdef Q_OS_WIN
 #include <QWinEventNotifier>
 #include <windows.h>
-#include <initguid.h>
+
+#include <initguid.h> // first: GUID_DEVCLASS_PORTS is then defined here, not only declared
+
 #include <devguid.h>
 #include <setupapi.h>
 #include <shellapi.h>
@@ -57,7 +59,8 @@ void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapte
     if (parts.size() != 3)
         return;
     if (parts[0].compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) {
-        if (!parts[2].contains(QLatin1Char('&')) && !parts[1].contains(QLatin1String("&MI_"), Qt::CaseInsensitive))
+        if (!parts[2].contains(QLatin1Char('&'))
+            && !parts[1].contains(QLatin1String("&MI_"), Qt::CaseInsensitive))
             adapter.serial_number = parts[2];
     } else if (parts[0].compare(QLatin1String("FTDIBUS"), Qt::CaseInsensitive) == 0) {
         const QStringList fields = parts[1].split(QLatin1Char('+'));
@@ -72,8 +75,9 @@ namespace {
 QString device_property(HDEVINFO devices, SP_DEVINFO_DATA &device, DWORD property)
 {
     wchar_t text[512] = {};
-    if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr, reinterpret_cast<BYTE *>(text),
-                                           sizeof text - sizeof(wchar_t), nullptr))
+    if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr,
+                                           reinterpret_cast<BYTE *>(text), sizeof text - sizeof(wchar_t),
+                                           nullptr))
         return QString();
     return QString::fromWCharArray(text);
 }
@@ -96,9 +100,10 @@ QMap<QString, AdapterDetails> plug_and_play_ports()
         wchar_t name[64] = {};
         DWORD size = sizeof name - sizeof(wchar_t);
         DWORD type = 0;
-        const bool named = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size)
-                               == ERROR_SUCCESS
-                           && type == REG_SZ;
+        const bool named =
+            RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size)
+                == ERROR_SUCCESS
+            && type == REG_SZ;
         RegCloseKey(key);
         if (!named)
             continue;
@@ -118,8 +123,8 @@ QMap<QString, AdapterDetails> plug_and_play_ports()
 
 struct RegistryPort
 {
-    QString port_name;   // COM3
-    QString value_name;  // \Device\Serial0, \Device\USBSER000: the driver's name
+    QString port_name;  // COM3
+    QString value_name; // \Device\Serial0, \Device\USBSER000: the driver's name
 };
 
 // The values of HARDWARE\DEVICEMAP\SERIALCOMM: one per serial port the
@@ -137,8 +142,8 @@ QVector<RegistryPort> registry_ports()
         BYTE data[256];
         DWORD data_length = sizeof data;
         DWORD type = 0;
-        const LONG rc = RegEnumValueW(registry_key, index, value_name, &name_length, nullptr, &type, data,
-                                      &data_length);
+        const LONG rc =
+            RegEnumValueW(registry_key, index, value_name, &name_length, nullptr, &type, data, &data_length);
         if (rc == ERROR_NO_MORE_ITEMS)
             break;
         RegistryPort port;

@@ -27,7 +27,8 @@ HANDLE as_handle(void *handle)
 
 } // namespace
 
-SerialPort::SerialPort(const QString &device_name) : device(device_name), handle(INVALID_HANDLE_VALUE) {}
+SerialPort::SerialPort(const QString &device_name) : device(device_name), handle(INVALID_HANDLE_VALUE)
+{}
 
 SerialPort::~SerialPort()
 {
@@ -84,8 +85,9 @@ bool SerialPort::open()
     line_clock.start();
     line_busy_until_us = 0;
 
-    const HANDLE opened = CreateFileW(reinterpret_cast<const wchar_t *>(device.utf16()), GENERIC_READ | GENERIC_WRITE,
-                                      0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE opened =
+        CreateFileW(reinterpret_cast<const wchar_t *>(device.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         last_error = error;
@@ -227,14 +229,17 @@ void SerialPort::wake_reader_of_hint()
 {
     if (!hint_wanted.load() || hint_posted.exchange(true))
         return;
-    QMetaObject::invokeMethod(&hint_context, [this] {
-        hint_posted = false;
-        if (!isOpen() || !input_hint)
-            return;
-        // A copy: the hint may close the port and take the hint away.
-        const auto hint = input_hint;
-        hint();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &hint_context,
+        [this] {
+            hint_posted = false;
+            if (!isOpen() || !input_hint)
+                return;
+            // A copy: the hint may close the port and take the hint away.
+            const auto hint = input_hint;
+            hint();
+        },
+        Qt::QueuedConnection);
 }
 
 void SerialPort::set_input_hint(std::function<void()> hint)
@@ -289,7 +294,8 @@ qint64 SerialPort::write(const char *data, qint64 len)
     DWORD error = ok ? 0 : GetLastError();
     if (!ok && error == ERROR_IO_PENDING) {
         const qint64 budget_ms = qMax(timeout_ms, 1) * len;
-        if (WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(qMin<qint64>(budget_ms, 60000))) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(qMin<qint64>(budget_ms, 60000)))
+            != WAIT_OBJECT_0)
             CancelIoEx(port, &overlapped);
         ok = GetOverlappedResult(port, &overlapped, &written, TRUE);
         error = ok ? 0 : GetLastError();
@@ -300,7 +306,8 @@ qint64 SerialPort::write(const char *data, qint64 len)
             return -1;
     }
     const qint64 now_us = line_clock.nsecsElapsed() / 1000;
-    line_busy_until_us = qMax(line_busy_until_us, now_us) + (qint64(written) * 10 * 1000000 + rate - 1) / qMax(rate, 1);
+    line_busy_until_us =
+        qMax(line_busy_until_us, now_us) + (qint64(written) * 10 * 1000000 + rate - 1) / qMax(rate, 1);
     return written;
 }
 

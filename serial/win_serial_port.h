@@ -64,7 +64,7 @@ private:
     void note_failure(unsigned long error);
 
     const QString device;
-    void *handle;           // INVALID_HANDLE_VALUE while closed
+    void *handle; // INVALID_HANDLE_VALUE while closed
     void *stop_event = nullptr;
     void *write_event = nullptr;
     qint32 rate = 9600;

@@ -188,15 +188,19 @@ private slots:
     // The data of a SERIALCOMM value as Windows stores it, whatever its type.
     void port_name_from_registry_value_data()
     {
+        const auto utf16 = [](const QString &text, int terminators) {
+            return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2)
+                   + QByteArray(2 * terminators, '\0');
+        };
         const struct
         {
             QByteArray data;
             QString name;
         } cases[] = {
-            {QByteArray("C\0O\0M\0" "7\0\0\0", 10), QStringLiteral("COM7")},       // UTF-16 with its terminator
-            {QByteArray("C\0O\0M\0" "1\0" "2\0", 10), QStringLiteral("COM12")},     // no terminator
-            {QByteArray("COM3\0", 5), QStringLiteral("COM3")},                       // 8-bit text
-            {QByteArray("\0\0", 2), QString()},
+            {utf16(QStringLiteral("COM7"), 1), QStringLiteral("COM7")},
+            {utf16(QStringLiteral("COM12"), 0), QStringLiteral("COM12")},
+            {QByteArray("COM3", 5), QStringLiteral("COM3")}, // 8-bit text
+            {QByteArray(2, '\0'), QString()},
             {QByteArray(), QString()},
         };
         for (const auto &c : cases)
@@ -213,7 +217,7 @@ private slots:
         } cases[] = {
             {"USB\\VID_0403&PID_6001\\A50285BI", "0403:6001", "A50285BI"},
             {"FTDIBUS\\VID_0403+PID_6015+DK0B1WJXA\\0000", "0403:6015", "DK0B1WJXA"},
-            {"USB\\VID_10C4&PID_EA60\\5&2C6B3E1A&0&2", "10c4:ea60", ""},  // made up by Windows
+            {"USB\\VID_10C4&PID_EA60\\5&2C6B3E1A&0&2", "10c4:ea60", ""},      // made up by Windows
             {"USB\\VID_2341&PID_0043&MI_00\\7&1A2B&0&0000", "2341:0043", ""}, // an interface
             {"ACPI\\PNP0501\\1", "", ""},
         };
