@@ -334,6 +334,10 @@ void prepare_console(bool window_mode)
         return;
     }
     SetConsoleOutputCP(CP_UTF8);
+    // Qt's own messages and --verbose's trace: to standard error even without a
+    // console window (a script's pipe), not to the debugger channel.
+    if (!window_mode)
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
 #else
     Q_UNUSED(window_mode);
 #endif

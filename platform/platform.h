@@ -70,7 +70,7 @@ QStringList command_line_arguments(int argc, char *argv[]);
 
 // Command-line use from a Windows console: a program started from Explorer
 // for its window gives its own console back; standard output and error use
-// UTF-8. Does nothing elsewhere.
+// UTF-8, Qt's messages go to standard error. Does nothing elsewhere.
 void prepare_console(bool window_mode);
 
 // Windows: Ctrl+C, Ctrl+Break or closing the console calls on_interrupt in
