@@ -279,6 +279,14 @@ int run_headless(const CommandLine &line)
             QCoreApplication::quit();
     });
 #endif
+    QObject interrupt_context;
+    on_console_interrupt(&interrupt_context, [&] {
+        aborted = true;
+        if (run && run->running())
+            run->abort();
+        else
+            QCoreApplication::quit();
+    }, exit_aborted);
 
     // Ports named before they exist are waited for, all at once.
     QElapsedTimer waited;
