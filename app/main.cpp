@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "cli/command_line.h"
 #include "cli/headless.h"
+#include "cli/history_command.h"
 
 #include <QApplication>
 #include <QTextCodec>
@@ -20,6 +21,7 @@ int main(int argc, char *argv[])
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
         window.set_parallel(line.parallel);
+        window.set_records(line.records);
         window.show();
         return app.exec();
     }
@@ -41,6 +43,8 @@ int main(int argc, char *argv[])
         return exit_usage;
     case CommandLine::Mode::list_ports:
         return list_ports(line.json);
+    case CommandLine::Mode::history:
+        return run_history_query(line);
     default:
         return run_headless(line);
     }

@@ -4,6 +4,8 @@
 #include "engine/log_format.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
+#include "records/history_writer.h"
+#include "records/run_recorder.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -18,6 +20,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <memory>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -179,11 +182,38 @@ int run_headless(const CommandLine &line)
         return exit_usage;
     }
 
+    const qint64 size = image.exists() ? image.size() : 0;
+    const QString sha = image.exists() ? sha256_of(line.file) : QString();
+    if (!line.expect_sha256.isEmpty() && sha != line.expect_sha256) {
+        put(stderr, QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
+                                   "was touched\n")
+                        .arg(line.file, sha.isEmpty() ? QStringLiteral("(unreadable)") : sha, line.expect_sha256));
+        return exit_usage;
+    }
+
     Reporter report(line);
     QElapsedTimer run_clock;
     run_clock.start();
-    const qint64 size = image.exists() ? image.size() : 0;
-    const QString sha = image.exists() ? sha256_of(line.file) : QString();
+    // Every port's end is a history row, written by a thread of its own.
+    std::unique_ptr<HistoryWriter> history;
+    if (line.records.enabled)
+        history = std::make_unique<HistoryWriter>(line.records.resolved_db_path());
+    bool history_told = false;
+    auto tell_history_failure = [&] {
+        if (history_told || !history || !history->has_failed())
+            return;
+        history_told = true;
+        put(stderr, QStringLiteral("tessik-update-tool: ") + history->failure() + QLatin1Char('\n'));
+        report.event({{QStringLiteral("event"), QStringLiteral("history_error")},
+                      {QStringLiteral("text"), history->failure()}});
+    };
+    if (history)
+        QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(), tell_history_failure,
+                         Qt::QueuedConnection);
+    RunContext context{line.records.resolved_station(), line.records.resolved_operator(),
+                       QCoreApplication::applicationVersion(), QFileInfo(line.file).absoluteFilePath(), size, sha,
+                       devices};
+    RunRecorder recorder(history.get(), context);
     report.event({{QStringLiteral("event"), QStringLiteral("run_start")},
                   {QStringLiteral("image"), line.file},
                   {QStringLiteral("bytes"), size},
@@ -220,6 +250,7 @@ int run_headless(const CommandLine &line)
         options.devices = devices;
         options.update.explain_open_failure = true;
         run.reset(new UpdateRun(run_ports, line.file, options));
+        recorder.watch(run.data());
         QMap<QString, int> last_percent;
         QObject::connect(run.data(), &UpdateRun::port_started, [&](const QString &port, int attempt) {
             report.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
@@ -302,6 +333,7 @@ int run_headless(const CommandLine &line)
         }
         for (const QString &port : qAsConst(missing)) {
             results.append({port, PortResult::failure, FailReason::no_such_port, waited.elapsed() / 1000.0});
+            recorder.record_end(port, 1, PortResult::failure, FailReason::no_such_port, waited.elapsed() / 1000.0);
             report.log_line(port, port + QStringLiteral("对应设备升级失败"));
             report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
                           {QStringLiteral("result"), QStringLiteral("failed")},
@@ -312,6 +344,7 @@ int run_headless(const CommandLine &line)
         if (ready.isEmpty() || stop_here) {
             for (const QString &port : qAsConst(ready)) {
                 results.append({port, PortResult::skipped, FailReason::not_started, 0});
+                recorder.record_end(port, 0, PortResult::skipped, FailReason::not_started, 0);
                 report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
                               {QStringLiteral("result"), QStringLiteral("skipped")},
                               {QStringLiteral("reason"), QStringLiteral("not_started")},
@@ -330,6 +363,10 @@ int run_headless(const CommandLine &line)
 
     QCoreApplication::exec();
     run.reset();
+    if (history) {
+        history->finish();
+        tell_history_failure();
+    }
 
     QStringList ok, failed, skipped;
     for (const PortSummary &result : qAsConst(results)) {
@@ -352,5 +389,7 @@ int run_headless(const CommandLine &line)
                        .arg(seconds, 0, 'f', 1));
     if (aborted)
         return exit_aborted;
-    return failed.isEmpty() && skipped.isEmpty() && ok.size() == ports.size() ? exit_ok : exit_failed;
+    if (!failed.isEmpty() || !skipped.isEmpty() || ok.size() != ports.size())
+        return exit_failed;
+    return history_told ? exit_records : exit_ok;
 }

@@ -65,6 +65,8 @@ signals:
     void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
+    // The end of each try of a port, before a retry of it starts.
+    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
     void port_finished(const QString &port, PortResult result, FailReason reason, double seconds);
     void finished();
 
