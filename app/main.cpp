@@ -12,7 +12,8 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine line = parse_command_line(arguments);
+    CommandLine line = parse_command_line(arguments);
+    apply_settings_file(line.records);
 
     if (line.mode == CommandLine::Mode::window) {
         QApplication app(argc, argv);
@@ -45,6 +46,8 @@ int main(int argc, char *argv[])
         return list_ports(line.json);
     case CommandLine::Mode::history:
         return run_history_query(line);
+    case CommandLine::Mode::sync:
+        return run_sync(line);
     default:
         return run_headless(line);
     }

@@ -33,11 +33,13 @@ void MainWindow::record_history_of(UpdateRun *started)
     if (!records.enabled)
         return;
     if (!history) {
-        history = std::make_unique<HistoryWriter>(records.resolved_db_path());
-        connect(history.get(), &HistoryWriter::failed, this, [this](const QString &message) {
+        history = std::make_unique<HistoryWriter>(records.resolved_db_path(), records.central_db);
+        auto tell = [this](const QString &message) {
             std::fprintf(stderr, "tessik-update-tool: %s\n", message.toLocal8Bit().constData());
             append_log(message);
-        }, Qt::QueuedConnection);
+        };
+        connect(history.get(), &HistoryWriter::failed, this, tell, Qt::QueuedConnection);
+        connect(history.get(), &HistoryWriter::central_failed, this, tell, Qt::QueuedConnection);
     }
     RunContext context;
     context.station = records.resolved_station();

@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include "records/central_url.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -68,6 +70,19 @@ struct Options
     QCommandLineOption operator_name{QStringLiteral("operator"),
                                      QStringLiteral("The operator's name in the history (default the login name)."),
                                      QStringLiteral("NAME")};
+    QCommandLineOption central_db{QStringLiteral("central-db"),
+                                  QStringLiteral("Also send every history row to this PostgreSQL database "
+                                                 "(postgresql://user@host:port/dbname); rows wait locally while it "
+                                                 "cannot be reached."),
+                                  QStringLiteral("URL")};
+    QCommandLineOption sync{QStringLiteral("sync"),
+                            QStringLiteral("Send the rows still pending to the central database now; exit 0 only "
+                                           "when none is left.")};
+    QCommandLineOption pending{QStringLiteral("pending"),
+                               QStringLiteral("With --history: only rows the central database has not confirmed.")};
+    QCommandLineOption central{QStringLiteral("central"),
+                               QStringLiteral("With --history: query the central database (every station; "
+                                              "--station NAME filters one).")};
     QCommandLineOption history{QStringLiteral("history"),
                                QStringLiteral("Print the history, newest first (a table; --json or --csv). With "
                                               "--port NAME only that port.")};
@@ -96,7 +111,7 @@ struct Options
         for (const QCommandLineOption *option :
              {&file, &port, &parallel, &json, &keep_going, &retries, &log, &list_ports, &wait_port, &verbose,
               &expect_sha256, &history_db, &no_history, &station, &operator_name, &history, &stats, &csv, &since,
-              &sha256, &result, &module_id, &limit, &version, &help})
+              &sha256, &result, &module_id, &limit, &central_db, &sync, &pending, &central, &version, &help})
             parser.addOption(*option);
     }
 };
@@ -169,6 +184,9 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.records.db_path = parser.value(options.history_db);
     line.records.station = parser.value(options.station);
     line.records.operator_name = parser.value(options.operator_name);
+    line.records.central_db = parser.value(options.central_db);
+    if (!line.records.central_db.isEmpty() && !parse_central_url(line.records.central_db).valid())
+        return usage_error(parse_central_url(line.records.central_db).error);
     if (parser.isSet(options.expect_sha256)) {
         line.expect_sha256 = parser.value(options.expect_sha256).toLower();
         if (!is_sha256(line.expect_sha256))
@@ -185,14 +203,18 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.filter.module_id = parser.value(options.module_id);
     line.stats = parser.isSet(options.stats);
     line.csv = parser.isSet(options.csv);
+    line.central = parser.isSet(options.central);
+    line.filter.pending = parser.isSet(options.pending);
     const bool query_option = line.stats || line.csv || parser.isSet(options.since) || parser.isSet(options.sha256)
                               || parser.isSet(options.result) || parser.isSet(options.module_id)
-                              || parser.isSet(options.limit);
+                              || parser.isSet(options.limit) || line.central || line.filter.pending;
 
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::help;
     } else if (parser.isSet(options.version)) {
         line.mode = CommandLine::Mode::version;
+    } else if (parser.isSet(options.sync)) {
+        line.mode = CommandLine::Mode::sync;
     } else if (parser.isSet(options.list_ports)) {
         line.mode = CommandLine::Mode::list_ports;
     } else if (parser.isSet(options.history)) {
@@ -203,7 +225,10 @@ CommandLine parse_command_line(const QStringList &arguments)
             return usage_error(QStringLiteral("--json or --csv, not both"));
         if (!line.records.enabled)
             return usage_error(QStringLiteral("--history reads the history: not with --no-history"));
+        if (line.central && line.filter.pending)
+            return usage_error(QStringLiteral("--pending lists this station's rows: not with --central"));
         line.filter.port = line.ports.value(0);
+        line.filter.station = line.records.station;
     } else if (query_option) {
         return usage_error(QStringLiteral("these options need --history"));
     } else if (parser.isSet(options.file) || parser.isSet(options.port)) {

@@ -10,7 +10,7 @@
 // is asked for; Qt's own options (-style, -platform, ...) are left to Qt.
 struct CommandLine
 {
-    enum class Mode { window, run, history, list_ports, version, help, usage_error };
+    enum class Mode { window, run, history, sync, list_ports, version, help, usage_error };
 
     Mode mode = Mode::window;
     QString error; // for usage_error
@@ -28,6 +28,7 @@ struct CommandLine
     // --history
     bool stats = false;
     bool csv = false;
+    bool central = false; // the query runs on the central database
     HistoryFilter filter;
 };
 

@@ -197,7 +197,7 @@ int run_headless(const CommandLine &line)
     // Every port's end is a history row, written by a thread of its own.
     std::unique_ptr<HistoryWriter> history;
     if (line.records.enabled)
-        history = std::make_unique<HistoryWriter>(line.records.resolved_db_path());
+        history = std::make_unique<HistoryWriter>(line.records.resolved_db_path(), line.records.central_db);
     bool history_told = false;
     auto tell_history_failure = [&] {
         if (history_told || !history || !history->has_failed())
@@ -207,9 +207,13 @@ int run_headless(const CommandLine &line)
         report.event({{QStringLiteral("event"), QStringLiteral("history_error")},
                       {QStringLiteral("text"), history->failure()}});
     };
-    if (history)
+    if (history) {
         QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(), tell_history_failure,
                          Qt::QueuedConnection);
+        // Rows the central database did not take wait locally: a message, not a failure.
+        QObject::connect(history.get(), &HistoryWriter::central_failed,
+                         [](const QString &message) { put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n')); });
+    }
     RunContext context{line.records.resolved_station(), line.records.resolved_operator(),
                        QCoreApplication::applicationVersion(), QFileInfo(line.file).absoluteFilePath(), size, sha,
                        devices};

@@ -12,6 +12,8 @@ struct HistoryFilter
     QString module_id;
     QString station;
     int limit = -1;        // negative: every row
+    bool pending = false;  // only rows the central database has not confirmed
+    bool oldest_first = false;
 };
 
 // Each sets the field from the command line's text; false, with a message,

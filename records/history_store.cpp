@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QThread>
+#include <functional>
 
 namespace {
 
@@ -24,6 +25,41 @@ const char *const create_table = R"(CREATE TABLE IF NOT EXISTS history (
   module_id TEXT NOT NULL, image_path TEXT NOT NULL, image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL,
   result TEXT NOT NULL, reason TEXT NOT NULL, attempt INTEGER NOT NULL, seconds REAL NOT NULL,
   crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL))";
+
+// The central table: every station's rows, known by station and local id.
+const char *const create_central_table = R"(CREATE TABLE IF NOT EXISTS history (
+  id BIGSERIAL PRIMARY KEY, local_id BIGINT NOT NULL,
+  started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL,
+  station TEXT NOT NULL, operator TEXT NOT NULL, tool_version TEXT NOT NULL,
+  port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL,
+  module_id TEXT NOT NULL, image_path TEXT NOT NULL, image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL,
+  result TEXT NOT NULL, reason TEXT NOT NULL, attempt INTEGER NOT NULL, seconds DOUBLE PRECISION NOT NULL,
+  crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL,
+  UNIQUE (station, local_id)))";
+
+const char *const index_statements[] = {
+    "CREATE INDEX IF NOT EXISTS history_ended ON history (ended_utc)",
+    "CREATE INDEX IF NOT EXISTS history_image ON history (image_sha256)",
+    "CREATE INDEX IF NOT EXISTS history_module ON history (module_id)",
+};
+
+QStringList columns_without_id()
+{
+    QStringList names = history_columns();
+    names.removeOne(QStringLiteral("id"));
+    return names;
+}
+
+// Empty text is stored as '' (the columns are NOT NULL).
+QVariant bound(const QVariant &value)
+{
+    return value.isNull() ? QVariant(QStringLiteral("")) : value;
+}
+
+QString placeholders(int count)
+{
+    return QStringList(QVector<QString>(count, QStringLiteral("?")).toList()).join(QStringLiteral(", "));
+}
 
 bool is_busy(const QSqlError &error)
 {
@@ -48,6 +84,8 @@ bool run_patiently(QSqlQuery &query, const std::function<bool()> &run)
 QString where_clause(const HistoryFilter &filter, QVariantList &values)
 {
     QStringList terms;
+    if (filter.pending)
+        terms << QStringLiteral("id IN (SELECT id FROM pending)");
     if (!filter.since_utc.isEmpty()) {
         terms << QStringLiteral("ended_utc >= ?");
         values << filter.since_utc;
@@ -72,18 +110,32 @@ QString where_clause(const HistoryFilter &filter, QVariantList &values)
 } // namespace
 
 HistoryStore::HistoryStore(const QString &path)
-    : file(path), connection(QStringLiteral("history-%1").arg(quintptr(this), 0, 16))
+    : is_central(false), file(path), connection(QStringLiteral("history-%1").arg(quintptr(this), 0, 16))
+{
+}
+
+HistoryStore::HistoryStore(const CentralUrl &central)
+    : is_central(true), url(central), connection(QStringLiteral("central-%1").arg(quintptr(this), 0, 16))
 {
 }
 
 HistoryStore::~HistoryStore()
 {
-    {
-        QSqlDatabase db = QSqlDatabase::database(connection, false);
-        if (db.isOpen())
-            db.close();
-    }
+    close();
     QSqlDatabase::removeDatabase(connection);
+}
+
+void HistoryStore::close()
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    if (db.isOpen())
+        db.close();
+    opened = false;
+}
+
+QString HistoryStore::id_column() const
+{
+    return is_central ? QStringLiteral("local_id") : QStringLiteral("id");
 }
 
 QString HistoryStore::default_path()
@@ -94,7 +146,7 @@ QString HistoryStore::default_path()
 
 bool HistoryStore::fail(const QString &what, const QString &why)
 {
-    last_error = what + QStringLiteral(": ") + why;
+    last_error = what + QStringLiteral(": ") + why.simplified();
     return false;
 }
 
@@ -110,6 +162,12 @@ bool HistoryStore::open()
 {
     if (opened)
         return true;
+    opened = is_central ? open_central() : open_local();
+    return opened;
+}
+
+bool HistoryStore::open_local()
+{
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         return fail(QStringLiteral("opening"), QStringLiteral("Qt's SQLite driver is not installed (libqt5sql5-sqlite)"));
     const QFileInfo info(file);
@@ -126,31 +184,127 @@ bool HistoryStore::open()
     if (!run_patiently(mode, [&] { return mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")); }))
         return fail(QStringLiteral("opening"), mode.lastError().text());
     if (!exec(QString::fromLatin1(create_table))
-        || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS history_ended ON history (ended_utc)"))
-        || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS history_image ON history (image_sha256)"))
-        || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS history_module ON history (module_id)")))
+        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)")))
         return false;
-    opened = true;
+    for (const char *statement : index_statements) {
+        if (!exec(QString::fromLatin1(statement)))
+            return false;
+    }
     return true;
 }
 
-bool HistoryStore::append(HistoryRow &row)
+bool HistoryStore::open_central()
+{
+    if (!url.valid())
+        return fail(QStringLiteral("opening"), url.error);
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return fail(QStringLiteral("opening"), QStringLiteral("Qt's PostgreSQL driver is not installed (libqt5sql5-psql)"));
+    QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
+                                                         : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+    db.setHostName(url.host);
+    if (url.port > 0)
+        db.setPort(url.port);
+    db.setUserName(url.user);
+    db.setPassword(url.password);
+    db.setDatabaseName(url.database);
+    db.setConnectOptions(QStringLiteral("connect_timeout=3"));
+    if (!db.open())
+        return fail(QStringLiteral("connecting"), db.lastError().text());
+    // Stations creating the table at the same moment may collide once.
+    bool created = false;
+    for (int tries = 0; tries < 3 && !created; ++tries) {
+        created = exec(QStringLiteral("SET client_min_messages = warning")) && exec(QString::fromLatin1(create_central_table));
+        for (const char *statement : index_statements)
+            created = created && exec(QString::fromLatin1(statement));
+    }
+    if (!created)
+        return false;
+    QSqlQuery columns(db);
+    if (!columns.exec(QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_name = 'history' "
+                                     "AND table_schema = current_schema()")))
+        return fail(QStringLiteral("reading the table's layout"), columns.lastError().text());
+    QStringList missing = columns_without_id() << QStringLiteral("local_id");
+    while (columns.next())
+        missing.removeOne(columns.value(0).toString());
+    if (!missing.isEmpty())
+        return fail(QStringLiteral("opening"), QStringLiteral("the central table history has an older layout: it "
+                                                              "lacks %1")
+                                                   .arg(missing.join(QStringLiteral(", "))));
+    return true;
+}
+
+bool HistoryStore::append(HistoryRow &row, bool pending)
 {
     if (!open())
         return false;
-    QStringList names = history_columns();
-    names.removeOne(QStringLiteral("id"));
-    QSqlQuery insert(QSqlDatabase::database(connection, false));
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    const QStringList names = columns_without_id();
+    QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO history (%1) VALUES (%2)")
-                       .arg(names.join(QStringLiteral(", ")),
-                            QStringList(QVector<QString>(names.size(), QStringLiteral("?")).toList()).join(QStringLiteral(", "))));
-    for (const QString &name : qAsConst(names)) {
-        const QVariant value = history_value(row, name);
-        insert.addBindValue(value.isNull() ? QVariant(QString(QLatin1String(""))) : value);
+                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size())));
+    for (const QString &name : names)
+        insert.addBindValue(bound(history_value(row, name)));
+    // The row and its place in the queue to the central database go in together.
+    if (pending && !exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    if (!run_patiently(insert, [&] { return insert.exec(); })) {
+        const QString why = insert.lastError().text();
+        if (pending)
+            exec(QStringLiteral("ROLLBACK"));
+        return fail(QStringLiteral("writing a row"), why);
     }
-    if (!run_patiently(insert, [&] { return insert.exec(); }))
-        return fail(QStringLiteral("writing a row"), insert.lastError().text());
     row.id = insert.lastInsertId().toLongLong();
+    if (pending) {
+        QSqlQuery queue(db);
+        if (!queue.exec(QStringLiteral("INSERT INTO pending (id) VALUES (%1)").arg(row.id))) {
+            const QString why = queue.lastError().text();
+            exec(QStringLiteral("ROLLBACK"));
+            return fail(QStringLiteral("writing a row"), why);
+        }
+        if (!exec(QStringLiteral("COMMIT"))) {
+            exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HistoryStore::mark_sent(const QVector<qint64> &ids)
+{
+    if (ids.isEmpty())
+        return true;
+    if (!open())
+        return false;
+    QStringList list;
+    for (const qint64 id : ids)
+        list << QString::number(id);
+    return exec(QStringLiteral("DELETE FROM pending WHERE id IN (%1)").arg(list.join(QLatin1Char(','))));
+}
+
+bool HistoryStore::insert_central(const QVector<HistoryRow> &rows)
+{
+    if (!open())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    const QStringList names = columns_without_id();
+    if (!db.transaction())
+        return fail(QStringLiteral("sending"), db.lastError().text());
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO history (local_id, %1) VALUES (?, %2) ON CONFLICT (station, local_id) "
+                                  "DO NOTHING")
+                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size())));
+    for (const HistoryRow &row : rows) {
+        insert.addBindValue(row.id);
+        for (const QString &name : names)
+            insert.addBindValue(bound(history_value(row, name)));
+        if (!insert.exec()) {
+            const QString why = insert.lastError().text();
+            db.rollback();
+            return fail(QStringLiteral("sending"), why);
+        }
+    }
+    if (!db.commit())
+        return fail(QStringLiteral("sending"), db.lastError().text());
     return true;
 }
 
@@ -159,8 +313,12 @@ bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
     if (!open())
         return false;
     QVariantList values;
-    QString sql = QStringLiteral("SELECT %1 FROM history").arg(history_columns().join(QStringLiteral(", ")))
-                  + where_clause(filter, values) + QStringLiteral(" ORDER BY ended_utc DESC, id DESC");
+    QStringList columns = history_columns();
+    columns[0] = id_column();
+    const QString order = filter.oldest_first ? QStringLiteral(" ORDER BY %1").arg(id_column())
+                                              : QStringLiteral(" ORDER BY ended_utc DESC, %1 DESC").arg(id_column());
+    QString sql = QStringLiteral("SELECT %1 FROM history").arg(columns.join(QStringLiteral(", ")))
+                  + where_clause(filter, values) + order;
     if (filter.limit >= 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery select(QSqlDatabase::database(connection, false));

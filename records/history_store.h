@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/central_url.h"
 #include "records/history_filter.h"
 #include "records/history_row.h"
 
@@ -20,27 +21,39 @@ struct HistoryStats
     double mean_seconds = 0;  // over the attempts
 };
 
-// The history database, one SQLite file in WAL mode. A store is used by
-// the thread that made it (Qt's database connections are per thread).
-// Several processes may write at once: a busy database is waited for
-// (busy timeout, then further tries) rather than failed.
+// The history database: the station's own, one SQLite file in WAL mode, or
+// the central PostgreSQL database of every station. A store is used by the
+// thread that made it (Qt's database connections are per thread). Several
+// processes may write at once: a busy database is waited for (busy
+// timeout, then further tries) rather than failed.
 class HistoryStore
 {
 public:
     explicit HistoryStore(const QString &path);
+    explicit HistoryStore(const CentralUrl &central);
     ~HistoryStore();
     HistoryStore(const HistoryStore &) = delete;
     HistoryStore &operator=(const HistoryStore &) = delete;
 
-    // Opens the file (creating it, its folder and its table when missing).
+    // Opens the database (creating the file, its folder, its tables when
+    // missing; a central table of another layout is an error).
     bool open();
-    // Appends the row and sets its id.
-    bool append(HistoryRow &row);
-    // Newest first.
+    // Appends the row and sets its id; pending: it is still to be sent to
+    // the central database (local store only).
+    bool append(HistoryRow &row, bool pending = false);
+    // Newest first unless the filter says otherwise.
     bool rows(const HistoryFilter &filter, QVector<HistoryRow> &out);
     bool stats(const HistoryFilter &filter, QVector<HistoryStats> &out);
 
-    QString path() const { return file; }
+    // Local store: the rows the central database confirmed are no longer pending.
+    bool mark_sent(const QVector<qint64> &ids);
+    // Central store: inserts the rows of a station in one transaction; a row
+    // already there (same station and local id) is left as it is.
+    bool insert_central(const QVector<HistoryRow> &rows);
+    // Drops the connection; the next use opens it again.
+    void close();
+
+    bool central() const { return is_central; }
     QString error() const { return last_error; }
 
     // $XDG_DATA_HOME/tessik-update-tool/history.sqlite
@@ -49,8 +62,13 @@ public:
 private:
     bool exec(const QString &statement);
     bool fail(const QString &what, const QString &why);
+    bool open_local();
+    bool open_central();
+    QString id_column() const;
 
+    const bool is_central;
     const QString file;
+    const CentralUrl url;
     const QString connection;
     QString last_error;
     bool opened = false;

@@ -2,41 +2,12 @@
 
 #include "engine/update_run.h"
 #include "platform/platform.h"
-#include "records/history_store.h"
 #include "records/history_writer.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSysInfo>
-
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
-QString RecordSettings::resolved_db_path() const
-{
-    return db_path.isEmpty() ? HistoryStore::default_path() : db_path;
-}
-
-QString RecordSettings::resolved_station() const
-{
-    return station.isEmpty() ? QSysInfo::machineHostName() : station;
-}
-
-QString RecordSettings::resolved_operator() const
-{
-    if (!operator_name.isEmpty())
-        return operator_name;
-#ifdef Q_OS_UNIX
-    if (const passwd *entry = ::getpwuid(::geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-#endif
-    const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
-    return user;
-}
 
 bool describe_image(const QString &path, RunContext &context)
 {

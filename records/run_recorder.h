@@ -3,6 +3,7 @@
 #include "engine/outcome.h"
 #include "platform/platform.h"
 #include "records/history_row.h"
+#include "records/record_settings.h"
 
 #include <QMap>
 #include <QObject>
@@ -11,20 +12,6 @@
 
 class HistoryWriter;
 class UpdateRun;
-
-// Who records, where: the options --history-db, --no-history, --station and
-// --operator, the same for the window.
-struct RecordSettings
-{
-    bool enabled = true;
-    QString db_path;       // empty: HistoryStore::default_path()
-    QString station;       // empty: the host name
-    QString operator_name; // empty: the login name
-
-    QString resolved_db_path() const;
-    QString resolved_station() const;
-    QString resolved_operator() const;
-};
 
 // What every row of one run shares.
 struct RunContext
