@@ -34,6 +34,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # history database is opened with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libqt5gui5 (>= ${Qt5Gui_VERSION_MAJOR}.${Qt5Gui_VERSION_MINOR}), libqt5sql5-sqlite")
+# The central history database (--central-db) needs Qt's PostgreSQL driver.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt5sql5-psql")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")
