@@ -20,8 +20,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
-#include <memory>
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -185,9 +185,10 @@ int run_headless(const CommandLine &line)
     const qint64 size = image.exists() ? image.size() : 0;
     const QString sha = image.exists() ? sha256_of(line.file) : QString();
     if (!line.expect_sha256.isEmpty() && sha != line.expect_sha256) {
-        put(stderr, QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
-                                   "was touched\n")
-                        .arg(line.file, sha.isEmpty() ? QStringLiteral("(unreadable)") : sha, line.expect_sha256));
+        put(stderr,
+            QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
+                           "was touched\n")
+                .arg(line.file, sha.isEmpty() ? QStringLiteral("(unreadable)") : sha, line.expect_sha256));
         return exit_usage;
     }
 
@@ -208,14 +209,19 @@ int run_headless(const CommandLine &line)
                       {QStringLiteral("text"), history->failure()}});
     };
     if (history) {
-        QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(), tell_history_failure,
-                         Qt::QueuedConnection);
+        QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(),
+                         tell_history_failure, Qt::QueuedConnection);
         // Rows the central database did not take wait locally: a message, not a failure.
-        QObject::connect(history.get(), &HistoryWriter::central_failed,
-                         [](const QString &message) { put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n')); });
+        QObject::connect(history.get(), &HistoryWriter::central_failed, [](const QString &message) {
+            put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n'));
+        });
     }
-    RunContext context{line.records.resolved_station(), line.records.resolved_operator(),
-                       QCoreApplication::applicationVersion(), QFileInfo(line.file).absoluteFilePath(), size, sha,
+    RunContext context{line.records.resolved_station(),
+                       line.records.resolved_operator(),
+                       QCoreApplication::applicationVersion(),
+                       QFileInfo(line.file).absoluteFilePath(),
+                       size,
+                       sha,
                        devices};
     RunRecorder recorder(history.get(), context);
     report.event({{QStringLiteral("event"), QStringLiteral("run_start")},
@@ -337,7 +343,8 @@ int run_headless(const CommandLine &line)
         }
         for (const QString &port : qAsConst(missing)) {
             results.append({port, PortResult::failure, FailReason::no_such_port, waited.elapsed() / 1000.0});
-            recorder.record_end(port, 1, PortResult::failure, FailReason::no_such_port, waited.elapsed() / 1000.0);
+            recorder.record_end(port, 1, PortResult::failure, FailReason::no_such_port,
+                                waited.elapsed() / 1000.0);
             report.log_line(port, port + QStringLiteral("对应设备升级失败"));
             report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
                           {QStringLiteral("result"), QStringLiteral("failed")},

@@ -32,11 +32,14 @@ int run_history_query(const CommandLine &line)
         return exit_usage;
     }
     const QString path = line.central ? url.shown() : line.records.resolved_db_path();
-    std::unique_ptr<HistoryStore> owned = line.central ? std::make_unique<HistoryStore>(url) : local_store(line);
+    std::unique_ptr<HistoryStore> owned =
+        line.central ? std::make_unique<HistoryStore>(url) : local_store(line);
     if (!owned)
         return exit_failed;
     HistoryStore &store = *owned;
-    const HistoryFormat format = line.json ? HistoryFormat::json : line.csv ? HistoryFormat::csv : HistoryFormat::table;
+    const HistoryFormat format = line.json  ? HistoryFormat::json
+                                 : line.csv ? HistoryFormat::csv
+                                            : HistoryFormat::table;
     QString text;
     bool read = false;
     if (line.stats) {
@@ -49,8 +52,8 @@ int run_history_query(const CommandLine &line)
         text = format_rows(rows, format);
     }
     if (!read) {
-        std::fprintf(stderr, "tessik-update-tool: cannot read the history database %s (%s)\n", qPrintable(path),
-                     qPrintable(store.error()));
+        std::fprintf(stderr, "tessik-update-tool: cannot read the history database %s (%s)\n",
+                     qPrintable(path), qPrintable(store.error()));
         return exit_failed;
     }
     std::fputs(text.toUtf8().constData(), stdout);

@@ -66,7 +66,8 @@ signals:
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
     // The end of each try of a port, before a retry of it starts.
-    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
+    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
+                          double seconds);
     void port_finished(const QString &port, PortResult result, FailReason reason, double seconds);
     void finished();
 

@@ -6,7 +6,8 @@ constexpr int batch_rows = 200;
 
 } // namespace
 
-CentralSender::CentralSender(HistoryStore &local, const CentralUrl &url) : local(local), central(url) {}
+CentralSender::CentralSender(HistoryStore &local, const CentralUrl &url) : local(local), central(url)
+{}
 
 bool CentralSender::send_pending()
 {

@@ -49,7 +49,8 @@ CentralUrl parse_central_url(const QString &text)
         url.database = decoded(5);
         for (const auto &item : QUrlQuery(match.captured(6)).queryItems(QUrl::FullyDecoded)) {
             if (!set_field(url, item.first, item.second))
-                url.error = QStringLiteral("unknown or bad setting %1 in the central database URL").arg(item.first);
+                url.error =
+                    QStringLiteral("unknown or bad setting %1 in the central database URL").arg(item.first);
         }
     } else if (text.contains(QLatin1Char('=')) && !text.contains(QLatin1String("://"))) {
         for (const QString &pair : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {

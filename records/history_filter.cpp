@@ -28,7 +28,9 @@ bool parse_since(const QString &text, HistoryFilter &filter, QString &error)
         const QDate day = QDate::fromString(trimmed, Qt::ISODate);
         if (day.isValid())
             moment = QDateTime(day, QTime(0, 0), Qt::LocalTime);
-    } else if (QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}[T ]\\d{2}:\\d{2}")).match(trimmed).hasMatch()) {
+    } else if (QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}[T ]\\d{2}:\\d{2}"))
+                   .match(trimmed)
+                   .hasMatch()) {
         QString iso = trimmed;
         iso[10] = QLatin1Char('T');
         moment = QDateTime::fromString(iso, Qt::ISODateWithMs);
@@ -46,7 +48,8 @@ bool parse_since(const QString &text, HistoryFilter &filter, QString &error)
 bool parse_sha256_prefix(const QString &text, HistoryFilter &filter, QString &error)
 {
     if (text.isEmpty() || text.size() > 64 || !all_hex(text)) {
-        error = QStringLiteral("--sha256 needs 1 to 64 hex digits of an image's SHA-256, not \"%1\"").arg(text);
+        error =
+            QStringLiteral("--sha256 needs 1 to 64 hex digits of an image's SHA-256, not \"%1\"").arg(text);
         return false;
     }
     filter.sha256_prefix = text.toLower();
@@ -56,7 +59,7 @@ bool parse_sha256_prefix(const QString &text, HistoryFilter &filter, QString &er
 bool parse_result(const QString &text, HistoryFilter &filter, QString &error)
 {
     const QStringList words = {QStringLiteral("ok"), QStringLiteral("failed"), QStringLiteral("aborted"),
-                                      QStringLiteral("skipped")};
+                               QStringLiteral("skipped")};
     if (!words.contains(text)) {
         error = QStringLiteral("--result needs one of ok, failed, aborted, skipped, not \"%1\"").arg(text);
         return false;

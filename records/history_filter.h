@@ -8,11 +8,11 @@ struct HistoryFilter
     QString since_utc;     // rows that ended at or after this moment (utc_text form)
     QString sha256_prefix; // lower-case hex
     QString port;
-    QString result;        // ok, failed, aborted or skipped
+    QString result; // ok, failed, aborted or skipped
     QString module_id;
     QString station;
-    int limit = -1;        // negative: every row
-    bool pending = false;  // only rows the central database has not confirmed
+    int limit = -1;       // negative: every row
+    bool pending = false; // only rows the central database has not confirmed
     bool oldest_first = false;
 };
 

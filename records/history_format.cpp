@@ -22,10 +22,11 @@ double ratio(qint64 part, qint64 whole)
 
 QStringList stats_header()
 {
-    return {QStringLiteral("station"), QStringLiteral("port"), QStringLiteral("image_sha256"),
-            QStringLiteral("image_path"), QStringLiteral("attempts"), QStringLiteral("units"),
-            QStringLiteral("units_ok"), QStringLiteral("first_pass_yield"), QStringLiteral("final_yield"),
-            QStringLiteral("mean_seconds")};
+    return {QStringLiteral("station"),      QStringLiteral("port"),
+            QStringLiteral("image_sha256"), QStringLiteral("image_path"),
+            QStringLiteral("attempts"),     QStringLiteral("units"),
+            QStringLiteral("units_ok"),     QStringLiteral("first_pass_yield"),
+            QStringLiteral("final_yield"),  QStringLiteral("mean_seconds")};
 }
 
 } // namespace
@@ -55,9 +56,10 @@ QString csv_line(const QStringList &fields)
 {
     QStringList quoted;
     for (QString field : fields) {
-        if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n'))
-            || field.contains(QLatin1Char('\r')))
-            field = QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+        if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
+            || field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r')))
+            field =
+                QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
         quoted << field;
     }
     return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
@@ -82,17 +84,27 @@ QString format_rows(const QVector<HistoryRow> &rows, HistoryFormat format)
         }
         return text;
     }
-    const QStringList header = {QStringLiteral("id"),      QStringLiteral("started_utc"), QStringLiteral("station"),
-                                QStringLiteral("operator"), QStringLiteral("port"),       QStringLiteral("result"),
-                                QStringLiteral("reason"),  QStringLiteral("attempt"),     QStringLiteral("seconds"),
-                                QStringLiteral("rate"),    QStringLiteral("module_id"),   QStringLiteral("verified"),
-                                QStringLiteral("image")};
+    const QStringList header = {
+        QStringLiteral("id"),       QStringLiteral("started_utc"), QStringLiteral("station"),
+        QStringLiteral("operator"), QStringLiteral("port"),        QStringLiteral("result"),
+        QStringLiteral("reason"),   QStringLiteral("attempt"),     QStringLiteral("seconds"),
+        QStringLiteral("rate"),     QStringLiteral("module_id"),   QStringLiteral("verified"),
+        QStringLiteral("image")};
     QVector<QStringList> cells;
     for (const HistoryRow &row : rows) {
-        cells << QStringList{QString::number(row.id), row.started_utc, row.station, row.operator_name, row.port,
-                             row.result, row.reason, QString::number(row.attempt),
-                             QString::number(row.seconds, 'f', 1), row.rate ? QString::number(row.rate) : QString(),
-                             row.module_id, row.verified, row.image_sha256.left(12)};
+        cells << QStringList{QString::number(row.id),
+                             row.started_utc,
+                             row.station,
+                             row.operator_name,
+                             row.port,
+                             row.result,
+                             row.reason,
+                             QString::number(row.attempt),
+                             QString::number(row.seconds, 'f', 1),
+                             row.rate ? QString::number(row.rate) : QString(),
+                             row.module_id,
+                             row.verified,
+                             row.image_sha256.left(12)};
     }
     return aligned_table(header, cells);
 }

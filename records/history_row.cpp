@@ -71,9 +71,12 @@ QVariant history_value(const HistoryRow &row, const QString &name)
     if (!column)
         return QVariant();
     switch (column->kind) {
-    case Kind::text: return row.*(column->text);
-    case Kind::integer: return column->big ? row.*(column->big) : qint64(row.*(column->small));
-    case Kind::real: return row.*(column->real);
+    case Kind::text:
+        return row.*(column->text);
+    case Kind::integer:
+        return column->big ? row.*(column->big) : qint64(row.*(column->small));
+    case Kind::real:
+        return row.*(column->real);
     }
     return QVariant();
 }
@@ -84,14 +87,18 @@ void set_history_value(HistoryRow &row, const QString &name, const QVariant &val
     if (!column)
         return;
     switch (column->kind) {
-    case Kind::text: row.*(column->text) = value.toString(); break;
+    case Kind::text:
+        row.*(column->text) = value.toString();
+        break;
     case Kind::integer:
         if (column->big)
             row.*(column->big) = value.toLongLong();
         else
             row.*(column->small) = value.toInt();
         break;
-    case Kind::real: row.*(column->real) = value.toDouble(); break;
+    case Kind::real:
+        row.*(column->real) = value.toDouble();
+        break;
     }
 }
 

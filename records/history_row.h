@@ -20,13 +20,13 @@ struct HistoryRow
     QString device;
     QString adapter_serial;
     QString adapter_vid_pid;
-    QString module_id;     // the module's answer to its identity command, once one is asked
+    QString module_id; // the module's answer to its identity command, once one is asked
     QString image_path;
     qint64 image_size = 0;
     QString image_sha256;
-    QString result;        // ok, failed, aborted or skipped
-    QString reason;        // reason_code() of the port's end
-    int attempt = 0;       // 1 for the first try of a port; 0 for a port never tried
+    QString result;  // ok, failed, aborted or skipped
+    QString reason;  // reason_code() of the port's end
+    int attempt = 0; // 1 for the first try of a port; 0 for a port never tried
     double seconds = 0;
     QString crc_mode;      // crc16 or checksum, once the sender reports it
     int rate = 0;          // the application's rate the scan found; 0 if none

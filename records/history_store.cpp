@@ -111,13 +111,11 @@ QString where_clause(const HistoryFilter &filter, QVariantList &values)
 
 HistoryStore::HistoryStore(const QString &path)
     : is_central(false), file(path), connection(QStringLiteral("history-%1").arg(quintptr(this), 0, 16))
-{
-}
+{}
 
 HistoryStore::HistoryStore(const CentralUrl &central)
     : is_central(true), url(central), connection(QStringLiteral("central-%1").arg(quintptr(this), 0, 16))
-{
-}
+{}
 
 HistoryStore::~HistoryStore()
 {
@@ -169,12 +167,15 @@ bool HistoryStore::open()
 bool HistoryStore::open_local()
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
-        return fail(QStringLiteral("opening"), QStringLiteral("Qt's SQLite driver is not installed (libqt5sql5-sqlite)"));
+        return fail(QStringLiteral("opening"),
+                    QStringLiteral("Qt's SQLite driver is not installed (libqt5sql5-sqlite)"));
     const QFileInfo info(file);
     if (!QDir().mkpath(info.absolutePath()))
-        return fail(QStringLiteral("opening"), QStringLiteral("cannot create the folder ") + info.absolutePath());
-    QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
-                                                         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        return fail(QStringLiteral("opening"),
+                    QStringLiteral("cannot create the folder ") + info.absolutePath());
+    QSqlDatabase db = QSqlDatabase::contains(connection)
+                          ? QSqlDatabase::database(connection, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(file);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout_ms));
     if (!db.open())
@@ -198,9 +199,11 @@ bool HistoryStore::open_central()
     if (!url.valid())
         return fail(QStringLiteral("opening"), url.error);
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
-        return fail(QStringLiteral("opening"), QStringLiteral("Qt's PostgreSQL driver is not installed (libqt5sql5-psql)"));
-    QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
-                                                         : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        return fail(QStringLiteral("opening"),
+                    QStringLiteral("Qt's PostgreSQL driver is not installed (libqt5sql5-psql)"));
+    QSqlDatabase db = QSqlDatabase::contains(connection)
+                          ? QSqlDatabase::database(connection, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
     db.setHostName(url.host);
     if (url.port > 0)
         db.setPort(url.port);
@@ -213,23 +216,26 @@ bool HistoryStore::open_central()
     // Stations creating the table at the same moment may collide once.
     bool created = false;
     for (int tries = 0; tries < 3 && !created; ++tries) {
-        created = exec(QStringLiteral("SET client_min_messages = warning")) && exec(QString::fromLatin1(create_central_table));
+        created = exec(QStringLiteral("SET client_min_messages = warning"))
+                  && exec(QString::fromLatin1(create_central_table));
         for (const char *statement : index_statements)
             created = created && exec(QString::fromLatin1(statement));
     }
     if (!created)
         return false;
     QSqlQuery columns(db);
-    if (!columns.exec(QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_name = 'history' "
-                                     "AND table_schema = current_schema()")))
+    if (!columns.exec(
+            QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_name = 'history' "
+                           "AND table_schema = current_schema()")))
         return fail(QStringLiteral("reading the table's layout"), columns.lastError().text());
     QStringList missing = columns_without_id() << QStringLiteral("local_id");
     while (columns.next())
         missing.removeOne(columns.value(0).toString());
     if (!missing.isEmpty())
-        return fail(QStringLiteral("opening"), QStringLiteral("the central table history has an older layout: it "
-                                                              "lacks %1")
-                                                   .arg(missing.join(QStringLiteral(", "))));
+        return fail(QStringLiteral("opening"),
+                    QStringLiteral("the central table history has an older layout: it "
+                                   "lacks %1")
+                        .arg(missing.join(QStringLiteral(", "))));
     return true;
 }
 
@@ -290,9 +296,10 @@ bool HistoryStore::insert_central(const QVector<HistoryRow> &rows)
     if (!db.transaction())
         return fail(QStringLiteral("sending"), db.lastError().text());
     QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO history (local_id, %1) VALUES (?, %2) ON CONFLICT (station, local_id) "
-                                  "DO NOTHING")
-                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size())));
+    insert.prepare(
+        QStringLiteral("INSERT INTO history (local_id, %1) VALUES (?, %2) ON CONFLICT (station, local_id) "
+                       "DO NOTHING")
+            .arg(names.join(QStringLiteral(", ")), placeholders(names.size())));
     for (const HistoryRow &row : rows) {
         insert.addBindValue(row.id);
         for (const QString &name : names)
@@ -315,8 +322,9 @@ bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
     QVariantList values;
     QStringList columns = history_columns();
     columns[0] = id_column();
-    const QString order = filter.oldest_first ? QStringLiteral(" ORDER BY %1").arg(id_column())
-                                              : QStringLiteral(" ORDER BY ended_utc DESC, %1 DESC").arg(id_column());
+    const QString order = filter.oldest_first
+                              ? QStringLiteral(" ORDER BY %1").arg(id_column())
+                              : QStringLiteral(" ORDER BY ended_utc DESC, %1 DESC").arg(id_column());
     QString sql = QStringLiteral("SELECT %1 FROM history").arg(columns.join(QStringLiteral(", ")))
                   + where_clause(filter, values) + order;
     if (filter.limit >= 0)
@@ -351,7 +359,8 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
                        " SUM(CASE WHEN attempt = 1 AND result = 'ok' THEN 1 ELSE 0 END),"
                        " AVG(CASE WHEN result <> 'skipped' THEN seconds END)"
                        " FROM history")
-        + where_clause(filter, values) + QStringLiteral(" GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
+        + where_clause(filter, values)
+        + QStringLiteral(" GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
     QSqlQuery select(QSqlDatabase::database(connection, false));
     select.setForwardOnly(true);
     select.prepare(sql);
@@ -361,8 +370,8 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
         return fail(QStringLiteral("reading"), select.lastError().text());
     while (select.next()) {
         out.append({select.value(0).toString(), select.value(1).toString(), select.value(2).toString(),
-                     select.value(3).toString(), select.value(4).toLongLong(), select.value(5).toLongLong(),
-                     select.value(6).toLongLong(), select.value(7).toLongLong(), select.value(8).toDouble()});
+                    select.value(3).toString(), select.value(4).toLongLong(), select.value(5).toLongLong(),
+                    select.value(6).toLongLong(), select.value(7).toLongLong(), select.value(8).toDouble()});
     }
     return true;
 }

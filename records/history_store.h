@@ -13,7 +13,7 @@ struct HistoryStats
     QString station;
     QString port;
     QString image_sha256;
-    QString image_path; // the latest path the image was read from
+    QString image_path;  // the latest path the image was read from
     qint64 attempts = 0; // every try that started (skipped ports are none)
     qint64 units = 0;    // ports that were tried: rows of attempt 1
     qint64 units_ok = 0;

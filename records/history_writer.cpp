@@ -18,18 +18,22 @@ HistoryWriter::HistoryWriter(const QString &path, const QString &central_db, QOb
 {
     thread.setObjectName(QStringLiteral("history"));
     worker->moveToThread(&thread);
-    connect(&thread, &QThread::finished, worker, [this] {
-        delete retry; // on the thread that made them
-        delete sender;
-        delete store;
-        retry = nullptr;
-        sender = nullptr;
-        store = nullptr;
-    }, Qt::DirectConnection);
+    connect(
+        &thread, &QThread::finished, worker,
+        [this] {
+            delete retry; // on the thread that made them
+            delete sender;
+            delete store;
+            retry = nullptr;
+            sender = nullptr;
+            store = nullptr;
+        },
+        Qt::DirectConnection);
     thread.start();
     // Rows left pending by an earlier run go out first.
     if (has_central)
-        QMetaObject::invokeMethod(worker, [this] { send_to_central(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [this] { send_to_central(); }, Qt::QueuedConnection);
 }
 
 HistoryWriter::~HistoryWriter()
@@ -42,7 +46,8 @@ void HistoryWriter::record(const HistoryRow &row)
 {
     if (!thread.isRunning())
         return;
-    QMetaObject::invokeMethod(worker, [this, row] { write(row); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [this, row] { write(row); }, Qt::QueuedConnection);
 }
 
 void HistoryWriter::finish()
@@ -50,7 +55,8 @@ void HistoryWriter::finish()
     if (!thread.isRunning())
         return;
     // Queued after every row, so the thread ends once they are through.
-    QMetaObject::invokeMethod(worker, [this] { thread.quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [this] { thread.quit(); }, Qt::QueuedConnection);
     thread.wait();
 }
 
@@ -104,9 +110,10 @@ void HistoryWriter::send_to_central()
     if (central_told)
         return;
     central_told = true;
-    emit central_failed(QStringLiteral("cannot send the history to the central database %1 (%2); the rows stay "
-                                       "pending and are sent later")
-                            .arg(central.shown(), sender->error()));
+    emit central_failed(
+        QStringLiteral("cannot send the history to the central database %1 (%2); the rows stay "
+                       "pending and are sent later")
+            .arg(central.shown(), sender->error()));
 }
 
 bool HistoryWriter::has_failed() const

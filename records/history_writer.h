@@ -23,7 +23,8 @@ class HistoryWriter : public QObject
     Q_OBJECT
 
 public:
-    explicit HistoryWriter(const QString &path, const QString &central_db = QString(), QObject *parent = nullptr);
+    explicit HistoryWriter(const QString &path, const QString &central_db = QString(),
+                           QObject *parent = nullptr);
     ~HistoryWriter() override; // finish()
 
     void record(const HistoryRow &row);

@@ -32,8 +32,7 @@ QString history_result(PortResult result, FailReason reason)
 
 RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent)
     : QObject(parent), writer(writer), context(std::move(context)), adapters(list_adapter_details())
-{
-}
+{}
 
 void RunRecorder::watch(UpdateRun *run)
 {
@@ -48,7 +47,8 @@ void RunRecorder::watch(UpdateRun *run)
             });
 }
 
-void RunRecorder::record_end(const QString &port, int attempt, PortResult result, FailReason reason, double seconds)
+void RunRecorder::record_end(const QString &port, int attempt, PortResult result, FailReason reason,
+                             double seconds)
 {
     if (writer)
         writer->record(row_of(port, attempt, result, reason, seconds));

@@ -42,7 +42,8 @@ public:
     void record_end(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
 
     // The row of an attempt's end, before it is queued.
-    HistoryRow row_of(const QString &port, int attempt, PortResult result, FailReason reason, double seconds) const;
+    HistoryRow row_of(const QString &port, int attempt, PortResult result, FailReason reason,
+                      double seconds) const;
 
 private:
     HistoryWriter *writer;

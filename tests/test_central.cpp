@@ -98,8 +98,9 @@ private slots:
         for (int i = 0; i < stations; ++i) {
             children.push_back(std::make_unique<QProcess>());
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TESSIK_TEST_STATION"), dir.filePath(QStringLiteral("s%1.sqlite").arg(i))
-                                                                  + QLatin1Char('|') + prefix + QString::number(i));
+            env.insert(QStringLiteral("TESSIK_TEST_STATION"),
+                       dir.filePath(QStringLiteral("s%1.sqlite").arg(i)) + QLatin1Char('|') + prefix
+                           + QString::number(i));
             children.back()->setProcessEnvironment(env);
             children.back()->start(QCoreApplication::applicationFilePath(), QStringList());
         }
@@ -138,9 +139,10 @@ private slots:
             // A port's update goes on as if nothing were amiss.
             SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("115200")});
             QVERIFY(sim.start());
-            const Run run = run_tool({QStringLiteral("--file"), write_image(dir, 300), QStringLiteral("--port"),
-                                      sim.link(), QStringLiteral("--history-db"), db, QStringLiteral("--central-db"),
-                                      server_url(), QStringLiteral("--station"), station});
+            const Run run =
+                run_tool({QStringLiteral("--file"), write_image(dir, 300), QStringLiteral("--port"),
+                          sim.link(), QStringLiteral("--history-db"), db, QStringLiteral("--central-db"),
+                          server_url(), QStringLiteral("--station"), station});
             QCOMPARE(run.exit_code, 0);
             QVERIFY(run.err.contains(QStringLiteral("rows stay pending")));
             const Run sync = run_tool({QStringLiteral("--sync"), QStringLiteral("--history-db"), db,
@@ -151,8 +153,8 @@ private slots:
             writer.finish();
             QCOMPARE(unreachable.size(), 1);
         }
-        Run sync = run_tool({QStringLiteral("--sync"), QStringLiteral("--history-db"), db, QStringLiteral("--central-db"),
-                             server_url()});
+        Run sync = run_tool({QStringLiteral("--sync"), QStringLiteral("--history-db"), db,
+                             QStringLiteral("--central-db"), server_url()});
         QCOMPARE(sync.exit_code, 0);
         QVERIFY(sync.out.contains(QStringLiteral("sent 31 rows; 0 pending")));
 
@@ -165,16 +167,16 @@ private slots:
             QVERIFY(QSqlQuery(local).exec(QStringLiteral("INSERT INTO pending SELECT id FROM history")));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("raw"));
-        sync = run_tool({QStringLiteral("--sync"), QStringLiteral("--history-db"), db, QStringLiteral("--central-db"),
-                         server_url()});
+        sync = run_tool({QStringLiteral("--sync"), QStringLiteral("--history-db"), db,
+                         QStringLiteral("--central-db"), server_url()});
         QCOMPARE(sync.exit_code, 0);
         QVector<int> expected = one_to(60);
         expected << 1; // the tool's own row
         QCOMPARE(central_attempts(station), expected);
 
-        const Run across = run_tool({QStringLiteral("--history"), QStringLiteral("--central"), QStringLiteral("--stats"),
-                                     QStringLiteral("--station"), station, QStringLiteral("--csv"),
-                                     QStringLiteral("--central-db"), server_url()});
+        const Run across = run_tool({QStringLiteral("--history"), QStringLiteral("--central"),
+                                     QStringLiteral("--stats"), QStringLiteral("--station"), station,
+                                     QStringLiteral("--csv"), QStringLiteral("--central-db"), server_url()});
         QCOMPARE(across.exit_code, 0);
         QCOMPARE(across.out.count(QStringLiteral("\r\n")), 3); // header, the writer's port, the tool's port
     }

@@ -20,8 +20,8 @@ const QStringList quick = {QStringLiteral("--app-baud"), QStringLiteral("115200"
 constexpr int writers = 4;
 constexpr int rows_per_writer = 250;
 
-HistoryRow row(const QString &station, const QString &port, const QString &sha, const QString &result, int attempt,
-               const QString &ended)
+HistoryRow row(const QString &station, const QString &port, const QString &sha, const QString &result,
+               int attempt, const QString &ended)
 {
     HistoryRow row;
     row.started_utc = ended;
@@ -56,8 +56,9 @@ class TestHistory : public QObject
 private slots:
     void every_attempt_and_every_skipped_port_is_a_row()
     {
-        SimModule once(quick + QStringList({QStringLiteral("--reply-after-block"), QStringLiteral("2:43"),
-                                            QStringLiteral("--faulty-transfers"), QStringLiteral("1")}));
+        SimModule once(quick
+                       + QStringList({QStringLiteral("--reply-after-block"), QStringLiteral("2:43"),
+                                      QStringLiteral("--faulty-transfers"), QStringLiteral("1")}));
         SimModule unused(quick);
         QVERIFY(once.start() && unused.start());
         QTemporaryDir dir;
@@ -66,12 +67,14 @@ private slots:
         never.close();
         const QString db = dir.filePath(QStringLiteral("h.sqlite"));
         const QString image = write_image(dir, 1000);
-        Run run = run_tool({QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--station"),
-                            QStringLiteral("s3"), QStringLiteral("--history-db"), db, QStringLiteral("--file"), image,
-                            QStringLiteral("--port"), once.link(), QStringLiteral("--port"), never.fileName(),
-                            QStringLiteral("--port"), unused.link()});
+        Run run =
+            run_tool({QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--station"),
+                      QStringLiteral("s3"), QStringLiteral("--history-db"), db, QStringLiteral("--file"),
+                      image, QStringLiteral("--port"), once.link(), QStringLiteral("--port"),
+                      never.fileName(), QStringLiteral("--port"), unused.link()});
         QCOMPARE(run.exit_code, 1);
-        run = run_tool({QStringLiteral("--history"), QStringLiteral("--json"), QStringLiteral("--history-db"), db});
+        run = run_tool(
+            {QStringLiteral("--history"), QStringLiteral("--json"), QStringLiteral("--history-db"), db});
         QCOMPARE(run.exit_code, 0);
         QStringList seen; // oldest first
         for (const QString &line : run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
@@ -84,7 +87,8 @@ private slots:
                                   object.value(QStringLiteral("result")).toString())
                              .arg(object.value(QStringLiteral("attempt")).toInt()));
         }
-        QCOMPARE(seen, QStringList({once.link() + QStringLiteral(" failed 1"), once.link() + QStringLiteral(" ok 2"),
+        QCOMPARE(seen, QStringList({once.link() + QStringLiteral(" failed 1"),
+                                    once.link() + QStringLiteral(" ok 2"),
                                     never.fileName() + QStringLiteral(" failed 1"),
                                     never.fileName() + QStringLiteral(" failed 2"),
                                     unused.link() + QStringLiteral(" skipped 0")}));
@@ -112,7 +116,8 @@ private slots:
         for (int i = 0; i < writers; ++i) {
             children.push_back(std::make_unique<QProcess>());
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TESSIK_TEST_WRITE_ROWS"), db + QLatin1Char('|') + QStringLiteral("w%1").arg(i));
+            env.insert(QStringLiteral("TESSIK_TEST_WRITE_ROWS"),
+                       db + QLatin1Char('|') + QStringLiteral("w%1").arg(i));
             children.back()->setProcessEnvironment(env);
             children.back()->start(QCoreApplication::applicationFilePath(), QStringList());
         }
@@ -120,7 +125,8 @@ private slots:
             QVERIFY(child->waitForFinished(120000));
             QCOMPARE(child->exitCode(), 0);
         }
-        qInfo("%d rows from %d processes at once in %lld ms", writers * rows_per_writer, writers, clock.elapsed());
+        qInfo("%d rows from %d processes at once in %lld ms", writers * rows_per_writer, writers,
+              clock.elapsed());
         HistoryStore store(db);
         QVector<HistoryRow> rows;
         QVERIFY2(store.rows({}, rows), qPrintable(store.error()));
@@ -136,20 +142,21 @@ private slots:
         QTemporaryDir dir;
         HistoryStore store(dir.filePath(QStringLiteral("q.sqlite")));
         QVector<HistoryRow> rows = {
-            row(QStringLiteral("s1"), QStringLiteral("ttyUSB0"), QStringLiteral("aa11"), QStringLiteral("failed"), 1,
-                QStringLiteral("2026-03-01T07:00:00.000Z")),
-            row(QStringLiteral("s1"), QStringLiteral("ttyUSB0"), QStringLiteral("aa11"), QStringLiteral("ok"), 2,
-                QStringLiteral("2026-03-01T07:01:00.000Z")),
-            row(QStringLiteral("s1"), QStringLiteral("ttyUSB1"), QStringLiteral("aa11"), QStringLiteral("ok"), 1,
-                QStringLiteral("2026-03-02T09:00:00.000Z")),
-            row(QStringLiteral("s2"), QStringLiteral("ttyUSB0"), QStringLiteral("bb22"), QStringLiteral("skipped"), 0,
-                QStringLiteral("2026-03-03T09:00:00.000Z")),
+            row(QStringLiteral("s1"), QStringLiteral("ttyUSB0"), QStringLiteral("aa11"),
+                QStringLiteral("failed"), 1, QStringLiteral("2026-03-01T07:00:00.000Z")),
+            row(QStringLiteral("s1"), QStringLiteral("ttyUSB0"), QStringLiteral("aa11"), QStringLiteral("ok"),
+                2, QStringLiteral("2026-03-01T07:01:00.000Z")),
+            row(QStringLiteral("s1"), QStringLiteral("ttyUSB1"), QStringLiteral("aa11"), QStringLiteral("ok"),
+                1, QStringLiteral("2026-03-02T09:00:00.000Z")),
+            row(QStringLiteral("s2"), QStringLiteral("ttyUSB0"), QStringLiteral("bb22"),
+                QStringLiteral("skipped"), 0, QStringLiteral("2026-03-03T09:00:00.000Z")),
         };
         rows[2].module_id = QStringLiteral("MAC 01:02");
         for (HistoryRow &each : rows)
             QVERIFY2(store.append(each), qPrintable(store.error()));
 
-        const struct {
+        const struct
+        {
             QStringList options;
             QVector<qint64> ids; // newest first
         } cases[] = {
@@ -159,10 +166,13 @@ private slots:
             {{QStringLiteral("--port"), QStringLiteral("ttyUSB0")}, {4, 2, 1}},
             {{QStringLiteral("--result"), QStringLiteral("ok")}, {3, 2}},
             {{QStringLiteral("--module-id"), QStringLiteral("MAC 01:02")}, {3}},
-            {{QStringLiteral("--limit"), QStringLiteral("2"), QStringLiteral("--sha256"), QStringLiteral("aa1")}, {3, 2}},
+            {{QStringLiteral("--limit"), QStringLiteral("2"), QStringLiteral("--sha256"),
+              QStringLiteral("aa1")},
+             {3, 2}},
         };
         for (const auto &test : cases) {
-            const CommandLine line = parse_command_line(QStringList{QStringLiteral("t"), QStringLiteral("--history")} + test.options);
+            const CommandLine line = parse_command_line(
+                QStringList{QStringLiteral("t"), QStringLiteral("--history")} + test.options);
             QCOMPARE(line.mode, CommandLine::Mode::history);
             QVector<HistoryRow> found;
             QVERIFY(store.rows(line.filter, found));
@@ -181,15 +191,18 @@ private slots:
         QCOMPARE(stats[0].first_pass_ok, 0);
         QCOMPARE(stats[0].mean_seconds, 3.0);
         QCOMPARE(stats[2].attempts, 0);
-        QVERIFY(format_stats(stats, HistoryFormat::csv).contains(QStringLiteral(",2,1,1,0.0000,1.0000,3.0\r\n")));
+        QVERIFY(
+            format_stats(stats, HistoryFormat::csv).contains(QStringLiteral(",2,1,1,0.0000,1.0000,3.0\r\n")));
 
         QVector<HistoryRow> all;
         QVERIFY(store.rows({}, all));
-        const QStringList csv = format_rows(all, HistoryFormat::csv).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QStringList csv =
+            format_rows(all, HistoryFormat::csv).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(csv.size(), 5);
         QCOMPARE(csv[0], history_columns().join(QLatin1Char(',')));
         QVERIFY(csv[1].contains(QStringLiteral(",\"/images/a, \"\"b\"\".bin\",")));
-        const QStringList table = format_rows(all, HistoryFormat::table).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList table =
+            format_rows(all, HistoryFormat::table).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(table.size(), 5);
         const int station_column = table[0].indexOf(QStringLiteral("station"));
         for (const QString &line : table)
@@ -215,7 +228,8 @@ private slots:
             const CommandLine line = parse_command_line(QStringList{QStringLiteral("t")} + options);
             QVERIFY2(line.mode == CommandLine::Mode::usage_error, qPrintable(options.join(QLatin1Char(' '))));
         }
-        const Run run = run_tool({QStringLiteral("--history"), QStringLiteral("--sha256"), QStringLiteral("g")});
+        const Run run =
+            run_tool({QStringLiteral("--history"), QStringLiteral("--sha256"), QStringLiteral("g")});
         QCOMPARE(run.exit_code, int(exit_usage));
         QVERIFY(run.err.contains(QStringLiteral("usage:")));
     }
@@ -241,8 +255,9 @@ private slots:
         SimModule sim(quick);
         QVERIFY(sim.start());
         QTemporaryDir dir;
-        const Run run = run_tool({QStringLiteral("--file"), write_image(dir, 300), QStringLiteral("--port"),
-                                  sim.link(), QStringLiteral("--expect-sha256"), QString(64, QLatin1Char('0'))});
+        const Run run =
+            run_tool({QStringLiteral("--file"), write_image(dir, 300), QStringLiteral("--port"), sim.link(),
+                      QStringLiteral("--expect-sha256"), QString(64, QLatin1Char('0'))});
         QCOMPARE(run.exit_code, int(exit_usage));
         QVERIFY(run.err.contains(QStringLiteral("no port was touched")));
         QVERIFY(sim.received().isEmpty());
