@@ -31,7 +31,8 @@ QString history_result(PortResult result, FailReason reason)
 }
 
 RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent)
-    : QObject(parent), writer(writer), context(std::move(context)), adapters(list_adapter_details())
+    : QObject(parent), writer(writer), context(std::move(context)),
+      adapters(writer ? list_adapter_details() : QVector<AdapterDetails>())
 {}
 
 void RunRecorder::watch(UpdateRun *run)

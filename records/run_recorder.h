@@ -48,7 +48,7 @@ public:
 private:
     HistoryWriter *writer;
     RunContext context;
-    QVector<AdapterDetails> adapters;
+    QVector<AdapterDetails> adapters; // listed once, and only when rows are written
     QMap<QString, int> rates; // the rate each port's current attempt found
 };
 
