@@ -215,12 +215,9 @@ bool HistoryStore::open_central()
         return fail(QStringLiteral("connecting"), db.lastError().text());
     // Stations creating the table at the same moment may collide once.
     bool created = false;
-    for (int tries = 0; tries < 3 && !created; ++tries) {
+    for (int tries = 0; tries < 3 && !created; ++tries)
         created = exec(QStringLiteral("SET client_min_messages = warning"))
                   && exec(QString::fromLatin1(create_central_table));
-        for (const char *statement : index_statements)
-            created = created && exec(QString::fromLatin1(statement));
-    }
     if (!created)
         return false;
     QSqlQuery columns(db);
@@ -233,10 +230,15 @@ bool HistoryStore::open_central()
         missing.removeOne(columns.value(0).toString());
     if (!missing.isEmpty())
         return fail(QStringLiteral("opening"),
-                    QStringLiteral("the central table history has an older layout: it "
-                                   "lacks %1")
-                        .arg(missing.join(QStringLiteral(", "))));
-    return true;
+                    QStringLiteral("the central table history has an older layout: it lacks %1")
+        .arg(missing.join(QStringLiteral(", "))));
+    bool indexed = false;
+    for (int tries = 0; tries < 3 && !indexed; ++tries) {
+        indexed = true;
+        for (const char *statement : index_statements)
+            indexed = indexed && exec(QString::fromLatin1(statement));
+    }
+    return indexed;
 }
 
 bool HistoryStore::append(HistoryRow &row, bool pending)

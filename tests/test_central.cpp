@@ -71,10 +71,15 @@ QVector<int> one_to(int n)
 int write_station(const QString &db, const QString &station)
 {
     HistoryWriter writer(db, server_url());
+    bool central_failed = false;
+    QObject::connect(&writer, &HistoryWriter::central_failed, [&](const QString &message) {
+        central_failed = true;
+        qWarning("%s", qPrintable(message));
+    });
     for (int i = 1; i <= rows_per_station; ++i)
         writer.record(row(station, i));
     writer.finish();
-    return writer.written() == rows_per_station && !writer.has_failed() ? 0 : 1;
+    return writer.written() == rows_per_station && !writer.has_failed() && !central_failed ? 0 : 1;
 }
 
 } // namespace
@@ -106,7 +111,7 @@ private slots:
         }
         for (const auto &child : children) {
             QVERIFY(child->waitForFinished(120000));
-            QCOMPARE(child->exitCode(), 0);
+            QVERIFY2(child->exitCode() == 0, child->readAllStandardError().constData());
         }
         for (int i = 0; i < stations; ++i) {
             QCOMPARE(central_attempts(prefix + QString::number(i)), one_to(rows_per_station));
@@ -179,6 +184,49 @@ private slots:
                                      QStringLiteral("--csv"), QStringLiteral("--central-db"), server_url()});
         QCOMPARE(across.exit_code, 0);
         QCOMPARE(across.out.count(QStringLiteral("\r\n")), 3); // header, the writer's port, the tool's port
+    }
+
+    // A refused login, an unknown database and a table of an older layout:
+    // one clear message without the password, the rows stay pending.
+    void a_server_that_cannot_take_the_rows_leaves_them_pending()
+    {
+        const CentralUrl server = parse_central_url(server_url());
+        {
+            QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+            admin.setHostName(server.host);
+            admin.setUserName(server.user);
+            admin.setDatabaseName(server.database);
+            QVERIFY(admin.open());
+            QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE older"));
+            admin.setDatabaseName(QStringLiteral("older"));
+            admin.close();
+            QVERIFY(admin.open());
+            QSqlQuery(admin).exec(QStringLiteral("CREATE TABLE IF NOT EXISTS history (id SERIAL, station TEXT)"));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("station.sqlite"));
+        HistoryStore local(db);
+        HistoryRow one = row(QStringLiteral("s"), 1);
+        QVERIFY(local.append(one, true));
+        const QString socket = QStringLiteral("?host=") + server.host;
+        const struct {
+            QString url;
+            QString says;
+        } cases[] = {
+            {QStringLiteral("postgresql://intruder:s3cr3t@/postgres") + socket, QStringLiteral("intruder")},
+            {QStringLiteral("postgresql://tessik:s3cr3t@/nosuchdb") + socket, QStringLiteral("nosuchdb")},
+            {QStringLiteral("postgresql://tessik:s3cr3t@/older") + socket, QStringLiteral("older layout")},
+        };
+        for (const auto &test : cases) {
+            const Run sync = run_tool({QStringLiteral("--sync"), QStringLiteral("--history-db"), db,
+                                       QStringLiteral("--central-db"), test.url});
+            QCOMPARE(sync.exit_code, 1);
+            QVERIFY2(sync.err.contains(test.says), qPrintable(sync.err));
+            QVERIFY(!sync.err.contains(QStringLiteral("s3cr3t")) && !sync.out.contains(QStringLiteral("s3cr3t")));
+            QVERIFY(sync.out.contains(QStringLiteral("sent 0 rows; 1 pending")));
+        }
     }
 };
 
