@@ -231,7 +231,7 @@ bool HistoryStore::open_central()
     if (!missing.isEmpty())
         return fail(QStringLiteral("opening"),
                     QStringLiteral("the central table history has an older layout: it lacks %1")
-        .arg(missing.join(QStringLiteral(", "))));
+                        .arg(missing.join(QStringLiteral(", "))));
     bool indexed = false;
     for (int tries = 0; tries < 3 && !indexed; ++tries) {
         indexed = true;

@@ -49,7 +49,7 @@ private:
     HistoryWriter *writer;
     RunContext context;
     QVector<AdapterDetails> adapters; // listed once, and only when rows are written
-    QMap<QString, int> rates; // the rate each port's current attempt found
+    QMap<QString, int> rates;         // the rate each port's current attempt found
 };
 
 // The word of a port's end in the history: ok, failed, aborted or skipped.

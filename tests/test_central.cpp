@@ -201,7 +201,8 @@ private slots:
             admin.setDatabaseName(QStringLiteral("older"));
             admin.close();
             QVERIFY(admin.open());
-            QSqlQuery(admin).exec(QStringLiteral("CREATE TABLE IF NOT EXISTS history (id SERIAL, station TEXT)"));
+            QSqlQuery(admin).exec(
+                QStringLiteral("CREATE TABLE IF NOT EXISTS history (id SERIAL, station TEXT)"));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("admin"));
 
@@ -211,7 +212,8 @@ private slots:
         HistoryRow one = row(QStringLiteral("s"), 1);
         QVERIFY(local.append(one, true));
         const QString socket = QStringLiteral("?host=") + server.host;
-        const struct {
+        const struct
+        {
             QString url;
             QString says;
         } cases[] = {
@@ -224,7 +226,8 @@ private slots:
                                        QStringLiteral("--central-db"), test.url});
             QCOMPARE(sync.exit_code, 1);
             QVERIFY2(sync.err.contains(test.says), qPrintable(sync.err));
-            QVERIFY(!sync.err.contains(QStringLiteral("s3cr3t")) && !sync.out.contains(QStringLiteral("s3cr3t")));
+            QVERIFY(!sync.err.contains(QStringLiteral("s3cr3t"))
+                    && !sync.out.contains(QStringLiteral("s3cr3t")));
             QVERIFY(sync.out.contains(QStringLiteral("sent 0 rows; 1 pending")));
         }
     }
