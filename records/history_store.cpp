@@ -210,7 +210,7 @@ bool HistoryStore::open_central()
     db.setUserName(url.user);
     db.setPassword(url.password);
     db.setDatabaseName(url.database);
-    db.setConnectOptions(QStringLiteral("connect_timeout=3"));
+    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
     if (!db.open())
         return fail(QStringLiteral("connecting"), db.lastError().text());
     // Stations creating the table at the same moment may collide once.
