@@ -23,7 +23,14 @@ bool CentralSender::send_pending()
         }
         if (rows.isEmpty())
             return true;
-        if (!central.insert_central(rows)) {
+        // A connection the server dropped (it was restarted) is made again once, at once.
+        const bool was_open = central.is_open();
+        bool taken = central.insert_central(rows);
+        if (!taken && was_open) {
+            central.close();
+            taken = central.insert_central(rows);
+        }
+        if (!taken) {
             last_error = central.error();
             central.close(); // a server that went away is connected again next time
             return false;

@@ -24,7 +24,6 @@ const char *const create_central_table = R"(CREATE TABLE IF NOT EXISTS history (
   crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL,
   UNIQUE (station, local_id)))";
 
-
 } // namespace
 
 bool HistoryStore::open_central()

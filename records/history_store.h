@@ -54,6 +54,7 @@ public:
     void close();
 
     bool central() const { return is_central; }
+    bool is_open() const { return opened; }
     QString error() const { return last_error; }
 
     // $XDG_DATA_HOME/tessik-update-tool/history.sqlite

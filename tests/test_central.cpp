@@ -186,6 +186,21 @@ private slots:
         QCOMPARE(across.out.count(QStringLiteral("\r\n")), 3); // header, the writer's port, the tool's port
     }
 
+    void a_restarted_server_is_connected_again_at_once()
+    {
+        QTemporaryDir dir;
+        const QString station = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+        HistoryWriter writer(dir.filePath(QStringLiteral("station.sqlite")), server_url());
+        QSignalSpy unreachable(&writer, &HistoryWriter::central_failed);
+        writer.record(row(station, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(central_attempts(station).size(), 1, 10000);
+        QVERIFY(server("stop") && server("start"));
+        writer.record(row(station, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(central_attempts(station).size(), 2, 10000); // not at the next retry
+        writer.finish();
+        QCOMPARE(unreachable.size(), 0);
+    }
+
     // A refused login, an unknown database and a table of an older layout:
     // one clear message without the password, the rows stay pending.
     void a_server_that_cannot_take_the_rows_leaves_them_pending()
