@@ -212,9 +212,14 @@ int run_headless(const CommandLine &line)
         QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(),
                          tell_history_failure, Qt::QueuedConnection);
         // Rows the central database did not take wait locally: a message, not a failure.
-        QObject::connect(history.get(), &HistoryWriter::central_failed, [](const QString &message) {
-            put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n'));
-        });
+        QObject::connect(
+            history.get(), &HistoryWriter::central_failed, QCoreApplication::instance(),
+            [&](const QString &message) {
+                put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n'));
+                report.event({{QStringLiteral("event"), QStringLiteral("central_error")},
+                              {QStringLiteral("text"), message}});
+            },
+            Qt::QueuedConnection);
     }
     RunContext context{line.records.resolved_station(),
                        line.records.resolved_operator(),
@@ -376,6 +381,7 @@ int run_headless(const CommandLine &line)
     run.reset();
     if (history) {
         history->finish();
+        QCoreApplication::sendPostedEvents(); // what the writer reported at the very end
         tell_history_failure();
     }
 
