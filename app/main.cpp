@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "cli/command_line.h"
 #include "cli/headless.h"
+#include "cli/history_command.h"
 #include "platform/platform.h"
 
 #include <QApplication>
@@ -9,7 +10,8 @@
 
 int main(int argc, char *argv[])
 {
-    const CommandLine line = parse_command_line(command_line_arguments(argc, argv));
+    CommandLine line = parse_command_line(command_line_arguments(argc, argv));
+    apply_settings_file(line.records);
     prepare_console(line.mode == CommandLine::Mode::window);
 
     if (line.mode == CommandLine::Mode::window) {
@@ -19,6 +21,7 @@ int main(int argc, char *argv[])
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
         window.set_parallel(line.parallel);
+        window.set_records(line.records);
         window.show();
         return app.exec();
     }
@@ -40,6 +43,10 @@ int main(int argc, char *argv[])
         return exit_usage;
     case CommandLine::Mode::list_ports:
         return list_ports(line.json);
+    case CommandLine::Mode::history:
+        return run_history_query(line);
+    case CommandLine::Mode::sync:
+        return run_sync(line);
     default:
         return run_headless(line);
     }

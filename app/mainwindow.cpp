@@ -2,6 +2,7 @@
 
 #include "app/modal_ui.h"
 #include "engine/update_run.h"
+#include "records/history_writer.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -3,6 +3,7 @@
 #include "app/update_record.h"
 #include "engine/outcome.h"
 #include "platform/platform.h"
+#include "records/run_recorder.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -18,6 +19,7 @@ class QPushButton;
 class QTextEdit;
 class QTimer;
 class QVBoxLayout;
+class HistoryWriter;
 class ModalUi;
 class PortUpdate;
 class UpdateRun;
@@ -43,6 +45,8 @@ public:
 
     // Parallel mode: every ticked port is updated at once.
     void set_parallel(bool on) { parallel = on; }
+    // Where and under which names every port's end is recorded.
+    void set_records(const RecordSettings &settings) { records = settings; }
 
 private slots:
     void open_file();
@@ -77,6 +81,7 @@ private:
     // Status log
     void append_log(const QString &body);
     void record_run_start(const QStringList &ports);
+    void record_history_of(UpdateRun *started);
 
     // Firmware image
     int prepare_update();
@@ -133,6 +138,9 @@ private:
     // Log
     QString log_text;
     UpdateRecord record;
+    RecordSettings records;
+    std::unique_ptr<HistoryWriter> history;
+    std::unique_ptr<RunRecorder> recorder;
 
     std::unique_ptr<ModalUi> modal;
 };

@@ -6,6 +6,8 @@
 #include "engine/messages.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
+#include "records/history_writer.h"
+#include "records/run_recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,6 +22,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -178,12 +181,53 @@ int run_headless(const CommandLine &line)
         return exit_usage;
     }
     const std::shared_ptr<const Image> image_bytes = read.image;
+    if (!line.expect_sha256.isEmpty() && image_bytes->sha256_hex() != line.expect_sha256) {
+        put(stderr,
+            QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
+                           "was touched\n")
+                .arg(line.file, image_bytes->sha256_hex(), line.expect_sha256));
+        return exit_usage;
+    }
 
     Reporter report(line);
     QElapsedTimer run_clock;
     run_clock.start();
     const qint64 size = image_bytes->bytes.size();
     const QString sha = image_bytes->sha256_hex();
+    // Every port's end is a history row, written by a thread of its own.
+    std::unique_ptr<HistoryWriter> history;
+    if (line.records.enabled)
+        history = std::make_unique<HistoryWriter>(line.records.resolved_db_path(), line.records.central_db);
+    bool history_told = false;
+    auto tell_history_failure = [&] {
+        if (history_told || !history || !history->has_failed())
+            return;
+        history_told = true;
+        put(stderr, QStringLiteral("tessik-update-tool: ") + history->failure() + QLatin1Char('\n'));
+        report.event({{QStringLiteral("event"), QStringLiteral("history_error")},
+                      {QStringLiteral("text"), history->failure()}});
+    };
+    if (history) {
+        QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(),
+                         tell_history_failure, Qt::QueuedConnection);
+        // Rows the central database did not take wait locally: a message, not a failure.
+        QObject::connect(
+            history.get(), &HistoryWriter::central_failed, QCoreApplication::instance(),
+            [&](const QString &message) {
+                put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n'));
+                report.event({{QStringLiteral("event"), QStringLiteral("central_error")},
+                              {QStringLiteral("text"), message}});
+            },
+            Qt::QueuedConnection);
+    }
+    RunContext context{line.records.resolved_station(),
+                       line.records.resolved_operator(),
+                       QCoreApplication::applicationVersion(),
+                       QFileInfo(line.file).absoluteFilePath(),
+                       size,
+                       sha,
+                       devices};
+    RunRecorder recorder(history.get(), context);
     report.event({{QStringLiteral("event"), QStringLiteral("run_start")},
                   {QStringLiteral("image"), line.file},
                   {QStringLiteral("bytes"), size},
@@ -221,6 +265,7 @@ int run_headless(const CommandLine &line)
         options.update.explain_open_failure = true;
         options.update.image = image_bytes;
         run.reset(new UpdateRun(run_ports, line.file, options));
+        recorder.watch(run.data());
         QMap<QString, int> last_percent;
         QObject::connect(run.data(), &UpdateRun::port_started, [&](const QString &port, int attempt) {
             report.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
@@ -312,6 +357,8 @@ int run_headless(const CommandLine &line)
         }
         for (const QString &port : qAsConst(missing)) {
             results.append({port, PortResult::failure, FailReason::no_such_port, waited.elapsed() / 1000.0});
+            recorder.record_end(port, 1, PortResult::failure, FailReason::no_such_port,
+                                waited.elapsed() / 1000.0);
             report.log_line(port, port + QStringLiteral("对应设备升级失败"));
             report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
                           {QStringLiteral("result"), QStringLiteral("failed")},
@@ -322,6 +369,7 @@ int run_headless(const CommandLine &line)
         if (ready.isEmpty() || stop_here) {
             for (const QString &port : qAsConst(ready)) {
                 results.append({port, PortResult::skipped, FailReason::not_started, 0});
+                recorder.record_end(port, 0, PortResult::skipped, FailReason::not_started, 0);
                 report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
                               {QStringLiteral("result"), QStringLiteral("skipped")},
                               {QStringLiteral("reason"), QStringLiteral("not_started")},
@@ -340,6 +388,11 @@ int run_headless(const CommandLine &line)
 
     QCoreApplication::exec();
     run.reset();
+    if (history) {
+        history->finish();
+        QCoreApplication::sendPostedEvents(); // what the writer reported at the very end
+        tell_history_failure();
+    }
 
     QStringList ok, failed, skipped;
     for (const PortSummary &result : qAsConst(results)) {
@@ -362,5 +415,7 @@ int run_headless(const CommandLine &line)
                        .arg(seconds, 0, 'f', 1));
     if (aborted)
         return exit_aborted;
-    return failed.isEmpty() && skipped.isEmpty() && ok.size() == ports.size() ? exit_ok : exit_failed;
+    if (!failed.isEmpty() || !skipped.isEmpty() || ok.size() != ports.size())
+        return exit_failed;
+    return history_told ? exit_records : exit_ok;
 }

@@ -97,12 +97,13 @@ void UpdateRun::port_ended(int index, PortResult result, FailReason reason)
     if (ended)
         return;
     const QString port = update_ports[index];
+    const double seconds = started_at[index].isValid() ? started_at[index].elapsed() / 1000.0 : 0.0;
+    emit attempt_finished(port, attempts[index], result, reason, seconds);
     if (result == PortResult::failure && reason != FailReason::aborted && reason != FailReason::no_file
         && attempts[index] <= options.retries) {
         start_port(index);
         return;
     }
-    const double seconds = started_at[index].isValid() ? started_at[index].elapsed() / 1000.0 : 0.0;
     results[index] = {port, result, reason, seconds};
     emit port_finished(port, result, reason, seconds);
 

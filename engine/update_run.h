@@ -66,6 +66,9 @@ signals:
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
     void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
+    // The end of each try of a port, before a retry of it starts.
+    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
+                          double seconds);
     void port_finished(const QString &port, PortResult result, FailReason reason, double seconds);
     void finished();
 
