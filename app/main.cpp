@@ -12,6 +12,7 @@ int main(int argc, char *argv[])
 {
     CommandLine line = parse_command_line(command_line_arguments(argc, argv));
     apply_settings_file(line.records);
+    line.checks.verify = line.checks.verify || line.records.verify;
     prepare_console(line.mode == CommandLine::Mode::window);
 
     if (line.mode == CommandLine::Mode::window) {
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
         MainWindow window;
         window.set_parallel(line.parallel);
         window.set_records(line.records);
+        window.set_checks(line.checks, line.skip_done);
         window.show();
         return app.exec();
     }

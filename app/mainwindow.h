@@ -47,6 +47,12 @@ public:
     void set_parallel(bool on) { parallel = on; }
     // Where and under which names every port's end is recorded.
     void set_records(const RecordSettings &settings) { records = settings; }
+    // --verify, --version-command, --id-command and --skip-done for every run.
+    void set_checks(const CheckOptions &options, bool skip)
+    {
+        checks = options;
+        skip_done = skip;
+    }
 
 private slots:
     void open_file();
@@ -139,6 +145,8 @@ private:
     QString log_text;
     UpdateRecord record;
     RecordSettings records;
+    CheckOptions checks;
+    bool skip_done = false;
     std::unique_ptr<HistoryWriter> history;
     std::unique_ptr<RunRecorder> recorder;
 

@@ -3,6 +3,8 @@
 #include "app/modal_ui.h"
 #include "engine/log_format.h"
 #include "engine/update_run.h"
+#include "records/done_lookup.h"
+#include "records/run_recorder.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -39,6 +41,12 @@ void MainWindow::start_run()
     record_run_start(ports);
     RunOptions options;
     options.parallel = parallel;
+    options.update.checks = checks;
+    if (skip_done && records.enabled) {
+        RunContext image;
+        describe_image(firmware_path, image);
+        options.update.checks.already_done = done_lookup(records.resolved_db_path(), image.image_sha256);
+    }
     if (run)
         disconnect(run.get(), nullptr, this, nullptr);
     run = std::make_unique<UpdateRun>(ports, firmware_path, options);

@@ -115,6 +115,31 @@ struct Options
     QCommandLineOption limit{QStringLiteral("limit"), QStringLiteral("With --history: at most N rows."),
                              QStringLiteral("N")};
 
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("After the transfer wait for the new application's \"OK\" (\"+++\" at the "
+                                             "scan's rates); a port whose application does not answer fails "
+                                             "(not_booted).")};
+    QCommandLineOption verify_timeout{QStringLiteral("verify-timeout"),
+                                      QStringLiteral("How long --verify waits (default 30)."),
+                                      QStringLiteral("SECONDS")};
+    QCommandLineOption version_command{
+        QStringLiteral("version-command"),
+        QStringLiteral("With --verify: after the application's \"OK\" send CMD (C escapes such as \\r) and "
+                       "require --expect-version TEXT in the reply within 2 s (else wrong_version)."),
+        QStringLiteral("CMD")};
+    QCommandLineOption expect_version{QStringLiteral("expect-version"),
+                                      QStringLiteral("The text the reply to --version-command must hold."),
+                                      QStringLiteral("TEXT")};
+    QCommandLineOption id_command{
+        QStringLiteral("id-command"),
+        QStringLiteral("Before the reboot into the boot loader send CMD (C escapes) and record the first "
+                       "line of the reply as the module's identity."),
+        QStringLiteral("CMD")};
+    QCommandLineOption skip_done{
+        QStringLiteral("skip-done"),
+        QStringLiteral("With --id-command: a module the history already has an ok row of for this image "
+                       "is left as it is (skipped, already_done).")};
+
     void add_to(QCommandLineParser &parser) const
     {
         for (const QCommandLineOption *option :
@@ -122,10 +147,39 @@ struct Options
               &log,        &list_ports, &wait_port,     &verbose,   &expect_sha256, &history_db,
               &no_history, &station,    &operator_name, &history,   &stats,         &csv,
               &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
-              &sync,       &pending,    &central,       &version,   &help})
+              &sync,       &pending,    &central,       &version,   &help,
+              &verify,     &verify_timeout, &version_command, &expect_version, &id_command, &skip_done})
             parser.addOption(*option);
     }
 };
+
+// The C escapes of a command given on the command line: \r \n \t \\ \0 \xHH.
+QByteArray unescape(const QString &text)
+{
+    const QByteArray in = text.toUtf8();
+    QByteArray out;
+    for (int i = 0; i < in.size(); ++i) {
+        if (in.at(i) != '\\' || i + 1 == in.size()) {
+            out += in.at(i);
+            continue;
+        }
+        const char c = in.at(++i);
+        bool hex_ok = false;
+        const int hex = c == 'x' ? in.mid(i + 1, 2).toInt(&hex_ok, 16) : 0;
+        switch (c) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '0': out += '\0'; break;
+        case 'x':
+            out += hex_ok ? char(hex) : 'x';
+            i += hex_ok ? 2 : 0;
+            break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
 
 } // namespace
 
@@ -203,6 +257,25 @@ CommandLine parse_command_line(const QStringList &arguments)
         if (!is_sha256(line.expect_sha256))
             return usage_error(QStringLiteral("--expect-sha256 needs the 64 hex digits of a SHA-256"));
     }
+    line.checks.verify = parser.isSet(options.verify);
+    if (parser.isSet(options.verify_timeout)) {
+        const double seconds = parser.value(options.verify_timeout).toDouble(&number_ok);
+        if (!number_ok || seconds <= 0 || seconds > 3600)
+            return usage_error(QStringLiteral("--verify-timeout needs a number of seconds (at most 3600)"));
+        line.checks.verify_timeout_ms = int(seconds * 1000);
+    }
+    line.checks.version_command = unescape(parser.value(options.version_command));
+    line.checks.expect_version = unescape(parser.value(options.expect_version));
+    line.checks.id_command = unescape(parser.value(options.id_command));
+    line.skip_done = parser.isSet(options.skip_done);
+    if (line.checks.version_command.isEmpty() != line.checks.expect_version.isEmpty())
+        return usage_error(QStringLiteral("--version-command and --expect-version go together"));
+    if (!line.checks.version_command.isEmpty() && !line.checks.verify)
+        return usage_error(QStringLiteral("--version-command needs --verify"));
+    if (line.skip_done && line.checks.id_command.isEmpty())
+        return usage_error(QStringLiteral("--skip-done needs --id-command"));
+    if (line.skip_done && !line.records.enabled)
+        return usage_error(QStringLiteral("--skip-done reads the history: not with --no-history"));
     QString filter_error;
     const bool filters_ok =
         (!parser.isSet(options.since) || parse_since(parser.value(options.since), line.filter, filter_error))

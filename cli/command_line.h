@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/check_options.h"
 #include "records/history_filter.h"
 #include "records/run_recorder.h"
 
@@ -25,6 +26,8 @@ struct CommandLine
     bool verbose = false;
     QString expect_sha256; // lower case; empty: any image
     RecordSettings records;
+    CheckOptions checks; // --verify, --version-command, --id-command
+    bool skip_done = false;
     // --history
     bool stats = false;
     bool csv = false;

@@ -1,11 +1,13 @@
 #include "cli/headless.h"
 
+#include "cli/check_events.h"
 #include "cli/port_names.h"
 #include "engine/image.h"
 #include "engine/log_format.h"
 #include "engine/messages.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
+#include "records/done_lookup.h"
 #include "records/history_writer.h"
 #include "records/run_recorder.h"
 
@@ -228,6 +230,7 @@ int run_headless(const CommandLine &line)
                        sha,
                        devices};
     RunRecorder recorder(history.get(), context);
+    CheckEvents checks([&report](const QJsonObject &event) { report.event(event); });
     report.event({{QStringLiteral("event"), QStringLiteral("run_start")},
                   {QStringLiteral("image"), line.file},
                   {QStringLiteral("bytes"), size},
@@ -264,8 +267,12 @@ int run_headless(const CommandLine &line)
         options.devices = devices;
         options.update.explain_open_failure = true;
         options.update.image = image_bytes;
+        options.update.checks = line.checks;
+        if (line.skip_done)
+            options.update.checks.already_done = done_lookup(line.records.resolved_db_path(), sha);
         run.reset(new UpdateRun(run_ports, line.file, options));
         recorder.watch(run.data());
+        checks.watch(run.data());
         QMap<QString, int> last_percent;
         QObject::connect(run.data(), &UpdateRun::port_started, [&](const QString &port, int attempt) {
             report.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
@@ -299,12 +306,14 @@ int run_headless(const CommandLine &line)
         QObject::connect(run.data(), &UpdateRun::port_finished,
                          [&](const QString &port, PortResult result, FailReason reason, double seconds) {
                              results.append({port, result, reason, seconds});
-                             report.event({{QStringLiteral("event"), QStringLiteral("port_end")},
-                                           {QStringLiteral("port"), port},
-                                           {QStringLiteral("result"), QString::fromLatin1(result_word(result))},
-                                           {QStringLiteral("reason"), QString::fromLatin1(reason_code(reason))},
-                                           {QStringLiteral("seconds"), seconds},
-                                           {QStringLiteral("sha256"), result == PortResult::skipped ? QString() : sha}});
+                             QJsonObject end{{QStringLiteral("event"), QStringLiteral("port_end")},
+                                             {QStringLiteral("port"), port},
+                                             {QStringLiteral("result"), QString::fromLatin1(result_word(result))},
+                                             {QStringLiteral("reason"), QString::fromLatin1(reason_code(reason))},
+                                             {QStringLiteral("seconds"), seconds},
+                                             {QStringLiteral("sha256"), result == PortResult::skipped ? QString() : sha}};
+                             checks.add_to(end, port);
+                             report.event(end);
                          });
         QObject::connect(run.data(), &UpdateRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
                          Qt::QueuedConnection);
@@ -395,7 +404,9 @@ int run_headless(const CommandLine &line)
     }
 
     QStringList ok, failed, skipped;
+    int already_done = 0; // skipped, but they have the image: not a failure
     for (const PortSummary &result : qAsConst(results)) {
+        already_done += result.reason == FailReason::already_done ? 1 : 0;
         if (result.result == PortResult::success)
             ok << result.port;
         else if (result.result == PortResult::failure)
@@ -415,7 +426,7 @@ int run_headless(const CommandLine &line)
                        .arg(seconds, 0, 'f', 1));
     if (aborted)
         return exit_aborted;
-    if (!failed.isEmpty() || !skipped.isEmpty() || ok.size() != ports.size())
+    if (!failed.isEmpty() || skipped.size() > already_done || ok.size() + already_done != ports.size())
         return exit_failed;
     return history_told ? exit_records : exit_ok;
 }

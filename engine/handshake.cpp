@@ -1,10 +1,17 @@
 #include "engine/handshake.h"
 
+#include "engine/reply_lines.h"
 #include "platform/trace.h"
 #include "protocol/wire.h"
 
-Handshake::Handshake(HandshakeHost &host, int open_pause_ms, int reboot_pause_ms)
-    : host(host), reboot_pause_ms(reboot_pause_ms), open_pause_ms(open_pause_ms)
+namespace {
+
+constexpr int id_reply_ms = 1000;
+
+} // namespace
+
+Handshake::Handshake(HandshakeHost &host, int open_pause_ms, int reboot_pause_ms, QByteArray id_command)
+    : host(host), reboot_pause_ms(reboot_pause_ms), open_pause_ms(open_pause_ms), id_command(std::move(id_command))
 {
 }
 
@@ -21,6 +28,10 @@ qint64 Handshake::deadline() const
 
 void Handshake::tick(qint64 now)
 {
+    if (current == HandshakeStep::reading_id) {
+        read_id(now); // the reply is looked at as it arrives
+        return;
+    }
     if (ended() || now < due_ms)
         return;
     switch (current) {
@@ -42,8 +53,7 @@ void Handshake::tick(qint64 now)
     case HandshakeStep::waiting_boot_loader:
         poll_boot_loader(now);
         break;
-    case HandshakeStep::handed_over:
-    case HandshakeStep::timed_out:
+    default:
         break;
     }
 }
@@ -58,10 +68,15 @@ void Handshake::poll_ok(qint64 now)
     const OkPoll poll = ok_reply_step(ok_state, read_length, ch);
     if (poll == OkPoll::nothing_read)
         host.write_command(wire::escape_sequence());
+    if (poll == OkPoll::recognised && !id_command.isEmpty()) {
+        pending.clear();
+        host.write_command(id_command);
+        current = HandshakeStep::reading_id;
+        due_ms = now + id_reply_ms;
+        return;
+    }
     if (poll == OkPoll::recognised) {
-        host.write_command(wire::reboot_command());
-        current = HandshakeStep::rebooting;
-        due_ms = now + qMax(reboot_pause_ms, 0);
+        reboot(now);
         return;
     }
     ++retries;
@@ -102,4 +117,26 @@ void Handshake::poll_boot_loader(qint64 now)
 void Handshake::request_update()
 {
     host.write_command(wire::update_request());
+}
+
+void Handshake::reboot(qint64 now)
+{
+    host.write_command(wire::reboot_command());
+    current = HandshakeStep::rebooting;
+    due_ms = now + qMax(reboot_pause_ms, 0);
+}
+
+// The first meaningful line of the reply, or whatever came by the deadline.
+void Handshake::read_id(qint64 now)
+{
+    bool found = false;
+    const QByteArray id = meaningful_line(pending, id_command, now >= due_ms, &found);
+    if (!found && now < due_ms)
+        return;
+    pending.clear();
+    if (!host.identified(id)) {
+        current = HandshakeStep::left_in_application;
+        return;
+    }
+    reboot(now);
 }

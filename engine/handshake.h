@@ -10,6 +10,13 @@ class HandshakeHost
 public:
     virtual void write_command(const QByteArray &bytes) = 0; // written and flushed
     virtual void set_rate(int baud) = 0;
+    // The module's identity was read (empty: it gave none); false leaves the
+    // module in its application and ends the handshake.
+    virtual bool identified(const QByteArray &module_id)
+    {
+        Q_UNUSED(module_id);
+        return true;
+    }
 
 protected:
     ~HandshakeHost() = default;
@@ -18,10 +25,12 @@ protected:
 enum class HandshakeStep {
     opening,             // the pause after the port opened
     waiting_ok,          // "+++" polls for the application's "OK"
+    reading_id,          // the identity command sent, reading its reply
     rebooting,           // "AT+Reboot\r" sent, pausing
     waiting_boot_loader, // update requests until the boot loader's 'C'
     handed_over,         // the boot loader waits for the image
     timed_out,           // no 'C' after the last update request
+    left_in_application, // the owner chose not to update this module
 };
 
 // From an opened port to a boot loader waiting for the image: "+++" and
@@ -33,7 +42,8 @@ enum class HandshakeStep {
 class Handshake
 {
 public:
-    Handshake(HandshakeHost &host, int open_pause_ms, int reboot_pause_ms);
+    // id_command: asked after the application's "OK", before the reboot.
+    Handshake(HandshakeHost &host, int open_pause_ms, int reboot_pause_ms, QByteArray id_command = {});
 
     void start(qint64 now);
     void feed(const QByteArray &bytes) { pending += bytes; }
@@ -42,16 +52,23 @@ public:
 
     HandshakeStep step() const { return current; }
     quint8 retry_count() const { return retries; }
-    bool ended() const { return current == HandshakeStep::handed_over || current == HandshakeStep::timed_out; }
+    bool ended() const
+    {
+        return current == HandshakeStep::handed_over || current == HandshakeStep::timed_out
+               || current == HandshakeStep::left_in_application;
+    }
 
 private:
     void poll_ok(qint64 now);
     void poll_boot_loader(qint64 now);
     void request_update();
+    void read_id(qint64 now);
+    void reboot(qint64 now);
 
     HandshakeHost &host;
     const int reboot_pause_ms;
     const int open_pause_ms;
+    const QByteArray id_command;
     HandshakeStep current = HandshakeStep::opening;
     qint64 due_ms = 0;
     quint8 retries = 0;

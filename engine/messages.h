@@ -19,6 +19,17 @@ inline QString reset_timeout() { return QStringLiteral("复位超时，升级失
 inline QString transfer_failed() { return QStringLiteral("传输失败"); }
 inline QString port_updated() { return QStringLiteral("对应设备升级成功"); }
 inline QString port_failed() { return QStringLiteral("对应设备升级失败"); }
+// The checks around the transfer; each follows the port's name.
+inline QString module_id_line(const QString &id) { return QStringLiteral(": module id ") + id; }
+inline QString no_module_id() { return QStringLiteral(": the module gave no identity"); }
+inline QString already_done() { return QStringLiteral(": already has this image, left as it is"); }
+inline QString waiting_for_application() { return QStringLiteral(": waiting for the new application"); }
+inline QString not_booted() { return QStringLiteral(": the new application did not answer"); }
+inline QString version_line(const QString &reply) { return QStringLiteral(": version ") + reply; }
+inline QString wrong_version(const QString &reply)
+{
+    return QStringLiteral(": wrong version: ") + (reply.isEmpty() ? QStringLiteral("no reply") : reply);
+}
 inline QString update_starts(const QString &port)
 {
     return QStringLiteral("开始升级") + port + QStringLiteral("对应的设备.......");

@@ -20,6 +20,9 @@ const char *reason_code(FailReason reason)
     case FailReason::eot_unconfirmed: return "eot_unconfirmed";
     case FailReason::aborted: return "aborted";
     case FailReason::not_started: return "not_started";
+    case FailReason::not_booted: return "not_booted";
+    case FailReason::wrong_version: return "wrong_version";
+    case FailReason::already_done: return "already_done";
     }
     return "unknown";
 }

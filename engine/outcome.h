@@ -29,6 +29,9 @@ enum class FailReason {
     eot_unconfirmed,
     aborted,
     not_started,
+    not_booted,    // the new application did not answer after the transfer
+    wrong_version, // it answered with another version
+    already_done,  // the module already has this image (skipped)
 };
 
 const char *reason_code(FailReason reason);

@@ -162,7 +162,8 @@ void PortUpdate::get_scan_result(bool found, QString rate, quint8 open_failed, q
     }
     stage = Stage::handshake;
     HandshakeHost &host = *this;
-    handshake = std::make_unique<Handshake>(host, options.open_pause_ms, options.reboot_pause_ms);
+    handshake = std::make_unique<Handshake>(host, options.open_pause_ms, options.reboot_pause_ms,
+                                            options.checks.id_command);
     handshake->start(now_ms());
     arm();
 }
@@ -188,6 +189,9 @@ void PortUpdate::service()
         break;
     case Stage::transferring:
         step_sender(input, now);
+        break;
+    case Stage::checking:
+        step_boot_check(input, now);
         break;
     default:
         break;
@@ -216,6 +220,8 @@ void PortUpdate::step_handshake(const QByteArray &input, qint64 now)
         image.reset();
         end(PortResult::failure, FailReason::reset_timeout);
         tell(NoticeKind::warning, messages::warning_title(), messages::reset_timeout());
+    } else if (handshake->step() == HandshakeStep::left_in_application) {
+        leave_in_application();
     }
 }
 
@@ -247,11 +253,7 @@ void PortUpdate::step_sender(const QByteArray &input, qint64 now)
         break;
     case SenderEnd::success:
         qCDebug(trace) << "send data successful ---------" << image_size << progress_shown;
-        stage = Stage::ended;
-        log_port(messages::port_updated());
-        close_port();
-        image.reset();
-        end(PortResult::success, FailReason::ok);
+        transferred(now);
         break;
     case SenderEnd::failure:
         fail(sender->reason());
@@ -267,6 +269,8 @@ void PortUpdate::arm()
         due = handshake->deadline();
     else if (stage == Stage::transferring && sender)
         due = sender->deadline();
+    else if (stage == Stage::checking && boot_check)
+        due = boot_check->deadline();
     else if (stage == Stage::open_failed)
         due = open_failed_until_ms;
     if (due < 0) {
@@ -302,5 +306,6 @@ void PortUpdate::end(PortResult result, FailReason reason)
 {
     deadline_timer->stop();
     stage = Stage::ended;
+    emit facts_known(facts(result));
     emit finished(result, reason);
 }

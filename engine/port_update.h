@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/boot_check.h"
+#include "engine/check_options.h"
 #include "engine/clock.h"
 #include "engine/handshake.h"
 #include "engine/image.h"
@@ -32,6 +34,7 @@ struct UpdateOptions
     // The bytes to send, read once by the caller; null: the port reads its
     // file when it begins.
     std::shared_ptr<const Image> image;
+    CheckOptions checks;
 };
 
 // One port's update from start to end: baud-rate scan, opening the port,
@@ -90,6 +93,9 @@ signals:
     void rate_found(int baud);
     void reset_needed();
     void image_taken(const QString &path, qint64 bytes, const QString &sha256);
+    void module_identified(const QString &module_id);
+    // Just before finished(): what this attempt found out.
+    void facts_known(const PortFacts &facts);
     void finished(PortResult result, FailReason reason);
 
 public slots:
@@ -109,12 +115,14 @@ private:
         open_failed, // pausing before the failure, as after an open
         handshake,
         transferring,
+        checking, // the boot check after the transfer
         ended,
     };
 
     // HandshakeHost
     void write_command(const QByteArray &bytes) override;
     void set_rate(int baud) override;
+    bool identified(const QByteArray &module_id) override;
 
     quint8 open_update_port();
     void write_bytes(const QByteArray &bytes);
@@ -129,6 +137,10 @@ private:
     void step_handshake(const QByteArray &input, qint64 now);
     void hand_over(qint64 now);
     void step_sender(const QByteArray &input, qint64 now);
+    void transferred(qint64 now);
+    void step_boot_check(const QByteArray &input, qint64 now);
+    void leave_in_application();
+    PortFacts facts(PortResult result) const;
     void arm();
     void fail(FailReason reason);
     void end(PortResult result, FailReason reason);
@@ -161,4 +173,6 @@ private:
     qint64 progress_shown = 0;
     std::unique_ptr<Handshake> handshake;
     std::unique_ptr<XmodemSender> sender;
+    std::unique_ptr<BootCheck> boot_check;
+    QString module_id;
 };

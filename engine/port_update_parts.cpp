@@ -15,6 +15,8 @@ int PortUpdate::prepare_update()
     progress_shown = 0;
     handshake.reset();
     sender.reset();
+    boot_check.reset();
+    module_id.clear();
     image.reset();
     image_message.clear();
     if (options.image) {

@@ -84,6 +84,9 @@ void UpdateRun::start_port(int index)
     connect(update, &PortUpdate::image_taken, this, [this, port](const QString &path, qint64 bytes, const QString &sha) {
         emit image_taken(port, path, bytes, sha);
     });
+    connect(update, &PortUpdate::module_identified, this,
+            [this, port](const QString &id) { emit module_identified(port, id); });
+    connect(update, &PortUpdate::facts_known, this, [this, port](const PortFacts &facts) { emit facts_known(port, facts); });
     connect(update, &PortUpdate::finished, this,
             [this, index](PortResult result, FailReason reason) { port_ended(index, result, reason); });
     emit port_started(port, attempts[index]);
@@ -112,7 +115,8 @@ void UpdateRun::port_ended(int index, PortResult result, FailReason reason)
             finish_run();
         return;
     }
-    const bool go_on = result == PortResult::success || (options.keep_going && reason != FailReason::aborted);
+    const bool go_on = result == PortResult::success || reason == FailReason::already_done
+                       || (options.keep_going && reason != FailReason::aborted);
     if (go_on && index + 1 < port_count) {
         current_port = static_cast<quint8>(index + 1);
         start_port(current_port);

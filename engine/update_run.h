@@ -66,6 +66,9 @@ signals:
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
     void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
+    void module_identified(const QString &port, const QString &module_id);
+    // What each try found out, just before attempt_finished().
+    void facts_known(const QString &port, const PortFacts &facts);
     // The end of each try of a port, before a retry of it starts.
     void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
                           double seconds);

@@ -37,7 +37,12 @@ RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *par
 
 void RunRecorder::watch(UpdateRun *run)
 {
-    connect(run, &UpdateRun::port_started, this, [this](const QString &port) { rates.remove(port); });
+    connect(run, &UpdateRun::port_started, this, [this](const QString &port) {
+        rates.remove(port);
+        facts.remove(port);
+    });
+    connect(run, &UpdateRun::facts_known, this,
+            [this](const QString &port, const PortFacts &found) { facts[port] = found; });
     connect(run, &UpdateRun::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
     connect(run, &UpdateRun::attempt_finished, this, &RunRecorder::record_end);
     // A port the run never started ends without an attempt.
@@ -81,13 +86,13 @@ HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult resu
     row.reason = QString::fromLatin1(reason_code(reason));
     row.attempt = attempt;
     row.seconds = seconds;
-    row.rate = rates.value(port);
-    // The boot check, the version command and the identity command fill
-    // these once the port's update reports them; a port ends "ok" today
-    // when the EOT was acknowledged, which is the transfer level.
-    row.verified = result == PortResult::success ? QStringLiteral("transfer") : QString();
-    row.module_id = QString();
-    row.version_reply = QString();
-    row.crc_mode = QString();
+    const PortFacts found = facts.value(port);
+    row.rate = rates.value(port, found.rate);
+    row.verified = found.verified;
+    if (row.verified.isEmpty() && result == PortResult::success)
+        row.verified = QStringLiteral("transfer");
+    row.module_id = found.module_id;
+    row.version_reply = found.version_reply;
+    row.crc_mode = found.crc_mode;
     return row;
 }

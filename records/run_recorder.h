@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/check_options.h"
 #include "engine/outcome.h"
 #include "platform/platform.h"
 #include "records/history_row.h"
@@ -50,6 +51,7 @@ private:
     RunContext context;
     QVector<AdapterDetails> adapters; // listed once, and only when rows are written
     QMap<QString, int> rates;         // the rate each port's current attempt found
+    QMap<QString, PortFacts> facts;   // what each port's current attempt found out
 };
 
 // The word of a port's end in the history: ok, failed, aborted or skipped.

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "engine/check_options.h"
+
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <functional>
+
+class UpdateRun;
+
+// The checks of a run's ports in its JSON events: a module_id event when a
+// module's identity is read, and the facts of each port's last attempt for
+// its port_end event.
+class CheckEvents
+{
+public:
+    using Emit = std::function<void(const QJsonObject &)>;
+
+    explicit CheckEvents(Emit emit_event) : emit_event(std::move(emit_event)) {}
+
+    void watch(UpdateRun *run);
+    // Adds module_id, crc_mode, rate, verified and version_reply of the port.
+    void add_to(QJsonObject &port_end, const QString &port) const;
+
+private:
+    Emit emit_event;
+    QMap<QString, PortFacts> facts;
+};

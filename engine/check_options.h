@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// What a port checks besides the transfer: the module's identity before the
+// reboot into the boot loader, and after the EOT's ACK that the new
+// application answers (and, asked for it, with the expected version).
+struct CheckOptions
+{
+    bool verify = false;             // wait for the new application's "OK"
+    int verify_timeout_ms = 30000;
+    QByteArray version_command;      // empty: the version is not asked
+    QByteArray expect_version;       // must be in the reply to version_command
+    QByteArray id_command;           // empty: the identity is not asked
+    // True when the module with this identity already has this image: it
+    // is left in its application. Null: every module is updated.
+    std::function<bool(const QString &module_id)> already_done;
+};
+
+// What one attempt at a port found out, reported just before its end.
+struct PortFacts
+{
+    QString module_id;     // the first meaningful line of the identity reply
+    QString crc_mode;      // crc or checksum; empty when no block went out
+    int rate = 0;          // the application's rate the scan found; 0 if none
+    QString verified;      // transfer, boot or version; empty unless the port ended ok
+    QString version_reply; // the new application's answer to the version command
+};
