@@ -59,7 +59,9 @@ void BootCheck::tick(qint64 now)
 {
     switch (current) {
     case BootStep::settling:
-        if (now >= due_ms)
+        if (now >= give_up_ms)
+            current = BootStep::not_booted;
+        else if (now >= due_ms)
             probe(now);
         break;
     case BootStep::probing:

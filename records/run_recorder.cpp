@@ -48,7 +48,7 @@ void RunRecorder::watch(UpdateRun *run)
     // A port the run never started ends without an attempt.
     connect(run, &UpdateRun::port_finished, this,
             [this](const QString &port, PortResult result, FailReason reason, double seconds) {
-                if (result == PortResult::skipped)
+                if (result == PortResult::skipped && reason == FailReason::not_started)
                     record_end(port, 0, result, reason, seconds);
             });
 }

@@ -302,6 +302,76 @@ private slots:
         QCOMPARE(settings.central_db, QStringLiteral("postgresql://f@db/prod"));
     }
 
+    // The new application's "OK" and version after the transfer, as events.
+    void the_new_application_is_checked_data()
+    {
+        QTest::addColumn<QStringList>("module");
+        QTest::addColumn<QStringList>("checks");
+        QTest::addColumn<QString>("end"); // reason verified version_reply
+        const QStringList app = {"--after-update", "app", "--version-command", "AT+VER?\\r"};
+        const QStringList version = {"--verify", "--version-command", "AT+VER?\\r", "--expect-version"};
+        QTest::newRow("right version") << app << version + QStringList{"2.4.1"} << "ok version 2.4.1";
+        QTest::newRow("wrong version") << app << version + QStringList{"2.4.2"} << "wrong_version  2.4.1";
+        QTest::newRow("booted") << app << QStringList{"--verify"} << "ok boot ";
+        QTest::newRow("stays dead") << QStringList{"--after-update", "dead"}
+                                    << QStringList{"--verify", "--verify-timeout", "3"} << "not_booted  ";
+    }
+    void the_new_application_is_checked()
+    {
+        QFETCH(QStringList, module);
+        QFETCH(QStringList, checks);
+        QFETCH(QString, end);
+        SimModule sim(quick + module);
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("v.bin"));
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(300, 'x') + "TESSIK-VERSION:2.4.1\r\n"));
+        file.close();
+        const Run run = run_tool(checks + QStringList{"--json", "--no-history", "--file", image, "--port", sim.link()});
+        QCOMPARE(run.exit_code, end.startsWith(QStringLiteral("ok ")) ? 0 : 1);
+        QCOMPARE(run.of(QStringLiteral("port_end")).size(), 1);
+        const QJsonObject port_end = run.of(QStringLiteral("port_end")).first();
+        QCOMPARE(QStringList({port_end.value("reason").toString(), port_end.value("verified").toString(),
+                              port_end.value("version_reply").toString()}).join(' '), end);
+        QCOMPARE(run.err.contains(QStringLiteral("对应设备升级失败")), !end.startsWith(QStringLiteral("ok ")));
+    }
+
+    // The identity goes into the events, the log file and the row; a
+    // module whose identity has this image already is left alone.
+    void identity_is_recorded_and_done_modules_are_skipped()
+    {
+        SimModule first(quick + QStringList{"--id-command", "AT+ID?\\r"});
+        SimModule again(quick + QStringList{"--id-command", "AT+ID?\\r"});
+        QVERIFY(first.start() && again.start());
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("h.sqlite"));
+        const QString log = dir.filePath(QStringLiteral("run.log"));
+        const QStringList common = {"--json", "--history-db", db, "--id-command", "AT+ID?\\r", "--file",
+                                    write_image(dir, 500)};
+        Run run = run_tool(common + QStringList{"--log", log, "--port", first.link()});
+        QCOMPARE(run.exit_code, 0);
+        QCOMPARE(run.of(QStringLiteral("module_id")).value(0).value("module_id").toString(), QStringLiteral("TESSIK-SIM-0001"));
+        QCOMPARE(run.of(QStringLiteral("port_end")).value(0).value("module_id").toString(), QStringLiteral("TESSIK-SIM-0001"));
+        QFile log_file(log);
+        QVERIFY(log_file.open(QIODevice::ReadOnly) && log_file.readAll().contains("TESSIK-SIM-0001"));
+
+        run = run_tool(common + QStringList{"--skip-done", "--port", again.link()});
+        QCOMPARE(run.exit_code, 0);
+        QCOMPARE(run.of(QStringLiteral("port_end")).value(0).value("reason").toString(), QStringLiteral("already_done"));
+        QVERIFY(again.received().contains("AT+ID?") && !again.received().contains("AT+Reboot"));
+
+        HistoryStore store(db);
+        QVector<HistoryRow> rows;
+        QVERIFY(store.rows({}, rows));
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(QStringList({rows[1].module_id, rows[1].result, rows[1].crc_mode, QString::number(rows[1].rate),
+                              rows[1].verified}),
+                 QStringList({"TESSIK-SIM-0001", "ok", "crc", "115200", "transfer"}));
+        QCOMPARE(QStringList({rows[0].module_id, rows[0].result, rows[0].reason}),
+                 QStringList({"TESSIK-SIM-0001", "skipped", "already_done"}));
+    }
+
     void a_different_image_is_refused_before_any_port()
     {
         SimModule sim(quick);

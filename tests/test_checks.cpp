@@ -1,0 +1,129 @@
+// The checks around the transfer as state machines: the identity step of
+// the handshake, the boot check after the EOT and how replies are read.
+
+#include "engine/boot_check.h"
+#include "engine/reply_lines.h"
+#include "protocol/wire.h"
+
+#include <QtTest>
+
+namespace {
+
+// Writes read as "+++", "@115200" for a rate change, or the command itself.
+struct Host : HandshakeHost
+{
+    QStringList writes;
+    bool keep = true;
+    QByteArray id;
+    void write_command(const QByteArray &bytes) override { writes << QString::fromLatin1(bytes.trimmed()); }
+    void set_rate(int baud) override { writes << QStringLiteral("@%1").arg(baud); }
+    bool identified(const QByteArray &module_id) override
+    {
+        id = module_id;
+        return keep;
+    }
+};
+
+struct Input
+{
+    qint64 ms;
+    QByteArray bytes;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QVector<Input>)
+Q_DECLARE_METATYPE(BootStep)
+
+class TestChecks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void meaningful_lines_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<QByteArray>("line"); // "-": none yet
+        QTest::newRow("echo, id, OK") << QByteArray("AT+ID?\r\r\n  MAC 01:02 \r\nOK\r\n") << false << QByteArray("MAC 01:02");
+        QTest::newRow("OK lines only") << QByteArray("OK\r\nOK\r\n") << true << QByteArray("-");
+        QTest::newRow("line not ended yet") << QByteArray("\r\nABC") << false << QByteArray("-");
+        QTest::newRow("unended line at the end") << QByteArray("\r\nABC") << true << QByteArray("ABC");
+        QTest::newRow("at most 128 bytes") << QByteArray(300, 'x') + "\n" << false << QByteArray(128, 'x');
+    }
+    void meaningful_lines()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, complete);
+        QFETCH(QByteArray, line);
+        bool found = false;
+        const QByteArray got = meaningful_line(reply, "AT+ID?\r", complete, &found);
+        QCOMPARE(found ? got : QByteArray("-"), line);
+    }
+
+    // The module's identity between its "OK" and the reboot; one that is
+    // already done stays in its application.
+    void identity_before_the_reboot()
+    {
+        for (const bool keep : {true, false}) {
+            Host host;
+            host.keep = keep;
+            Handshake handshake(host, 0, 100, "AT+ID?\r");
+            handshake.start(0);
+            handshake.tick(0);
+            handshake.feed("OK");
+            handshake.tick(800);
+            handshake.tick(900);
+            QCOMPARE(handshake.step(), HandshakeStep::reading_id);
+            handshake.feed("\r\nID-7\r");
+            handshake.tick(950); // before its deadline: the line is read as it comes
+            QCOMPARE(host.id, QByteArray("ID-7"));
+            QCOMPARE(handshake.step(), keep ? HandshakeStep::rebooting : HandshakeStep::left_in_application);
+            QCOMPARE(host.writes, QStringList({"+++", "+++", "AT+ID?"}) + (keep ? QStringList{"AT+Reboot"} : QStringList()));
+        }
+    }
+
+    void boot_check_data()
+    {
+        QTest::addColumn<QByteArray>("version_command");
+        QTest::addColumn<QVector<Input>>("inputs");
+        QTest::addColumn<BootStep>("end");
+        QTest::addColumn<QStringList>("writes");
+        const QStringList first = {"@57600", "+++"};
+        const QStringList round = first + QStringList{"@115200", "+++", "@9600", "+++"};
+        QTest::newRow("OK at the found rate") << QByteArray() << QVector<Input>{{300, "\r\nOK\r\n"}}
+                                              << BootStep::booted << first;
+        QTest::newRow("OK at another rate") << QByteArray() << QVector<Input>{{1900, "OK"}} << BootStep::booted << round;
+        QTest::newRow("no OK in time") << QByteArray() << QVector<Input>{{5000, "ERROR"}} << BootStep::not_booted
+                                       << round + QStringList{"@14400", "+++", "@19200", "+++", "@38400", "+++", "@57600"};
+        QTest::newRow("right version") << QByteArray("AT+VER?\r") << QVector<Input>{{300, "OK"}, {400, "\r\n2.4.1\r\nOK"}}
+                                       << BootStep::version_matched << first + QStringList{"AT+VER?"};
+        QTest::newRow("wrong version") << QByteArray("AT+VER?\r") << QVector<Input>{{300, "OK"}, {400, "\r\n2.4.0\r\nOK"}}
+                                       << BootStep::wrong_version << first + QStringList{"AT+VER?"};
+    }
+    void boot_check()
+    {
+        QFETCH(QByteArray, version_command);
+        QFETCH(QVector<Input>, inputs);
+        QFETCH(BootStep, end);
+        QFETCH(QStringList, writes);
+        Host host;
+        BootCheck check(host, BootCheck::rates_from(57600), 5000, version_command, "2.4.1");
+        check.start(0);
+        qint64 now = 0;
+        for (int guard = 0; !check.ended() && guard < 1000; ++guard) {
+            now = inputs.isEmpty() ? check.deadline() : qMin(check.deadline(), inputs.first().ms);
+            if (!inputs.isEmpty() && inputs.first().ms == now)
+                check.feed(inputs.takeFirst().bytes);
+            check.tick(now);
+        }
+        QCOMPARE(check.step(), end);
+        QCOMPARE(host.writes, writes);
+        QVERIFY(now <= 5000 + 600);
+        if (!version_command.isEmpty())
+            QCOMPARE(check.version_reply().left(5), end == BootStep::wrong_version ? QByteArray("2.4.0") : QByteArray("2.4.1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestChecks)
+#include "test_checks.moc"
