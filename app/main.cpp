@@ -1,23 +1,26 @@
 #include "app/mainwindow.h"
 #include "cli/command_line.h"
+#include "cli/file_names.h"
 #include "cli/headless.h"
 
 #include <QApplication>
-#include <QTextCodec>
+#include <QFile>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // UTF-8 as the local 8-bit codec, keeping the bytes of names that are
+    // not valid UTF-8 so that they still open.
+    use_byte_keeping_file_names();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << QFile::decodeName(argv[i]);
     const CommandLine line = parse_command_line(arguments);
 
     if (line.mode == CommandLine::Mode::window) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
         QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
-        QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
         window.set_parallel(line.parallel);
         window.show();
@@ -27,7 +30,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
     switch (line.mode) {
     case CommandLine::Mode::help:
         std::fputs(usage_text().toUtf8().constData(), stdout);

@@ -3,6 +3,7 @@
 #include "engine/log_format.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -17,7 +18,10 @@ void put(std::FILE *stream, const QString &text)
 QString EventWriter::start_log(const QString &path, const QString &header)
 {
     log_file.setFileName(path);
-    if (!log_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text) || !write_log(header)) {
+    // A device (a terminal, /dev/full) cannot be appended to, only written.
+    const bool device = log_file.exists() && !QFileInfo(path).isFile();
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Text | (device ? QIODevice::NotOpen : QIODevice::Append);
+    if (!log_file.open(mode) || !write_log(header)) {
         log_broken = true;
         return log_file.errorString();
     }

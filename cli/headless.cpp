@@ -114,8 +114,9 @@ void HeadlessRun::emit_run_start()
 
 int HeadlessRun::exec()
 {
-    emit_run_start();
+    // Before the first event: a reader gone at once must not end the run.
     RunSignals signal_handling([this] { on_signal(); });
+    emit_run_start();
     wait.done = [this](const RunPorts &ports) { ports_ready(ports); };
     wait.start();
     QCoreApplication::exec();

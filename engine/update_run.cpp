@@ -99,7 +99,8 @@ void UpdateRun::start_port(int index)
     emit port_started(port, attempts[index]);
     if (attempts[index] > 1)
         emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempts[index]).arg(options.retries + 1));
-    update->send_file();
+    if (!ledger.ended(port)) // not aborted by a receiver of the signals above
+        update->send_file();
 }
 
 void UpdateRun::port_ended(int index, PortResult result, FailReason reason)
