@@ -65,6 +65,22 @@ struct Options
     }
 };
 
+// --retries and --wait-port, within their bounds; the error, if any.
+QString read_numbers(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    bool number_ok = true;
+    line.retries = parser.value(options.retries).toInt(&number_ok);
+    if (!number_ok || line.retries < 0 || line.retries > max_retries)
+        return QStringLiteral("--retries needs a whole number from 0 to %1").arg(max_retries);
+    if (parser.isSet(options.wait_port)) {
+        line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
+        if (!number_ok || !std::isfinite(line.wait_port_seconds) || line.wait_port_seconds < 0
+            || line.wait_port_seconds > max_wait_port_seconds)
+            return QStringLiteral("--wait-port needs a number of seconds from 0 to %1").arg(max_wait_port_seconds);
+    }
+    return QString();
+}
+
 } // namespace
 
 QString usage_text()
@@ -118,17 +134,9 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.keep_going = parser.isSet(options.keep_going);
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
-    bool number_ok = true;
-    line.retries = parser.value(options.retries).toInt(&number_ok);
-    if (!number_ok || line.retries < 0 || line.retries > max_retries)
-        return usage_error(QStringLiteral("--retries needs a whole number from 0 to %1").arg(max_retries));
-    if (parser.isSet(options.wait_port)) {
-        line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
-        if (!number_ok || !std::isfinite(line.wait_port_seconds) || line.wait_port_seconds < 0
-            || line.wait_port_seconds > max_wait_port_seconds)
-            return usage_error(QStringLiteral("--wait-port needs a number of seconds from 0 to %1")
-                                   .arg(max_wait_port_seconds));
-    }
+    const QString number_error = read_numbers(parser, options, line);
+    if (!number_error.isEmpty())
+        return usage_error(number_error);
 
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::help;

@@ -4,7 +4,6 @@
 #include "engine/port_update.h"
 #include "engine/run_ledger.h"
 
-#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
