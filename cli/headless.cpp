@@ -52,6 +52,9 @@ public:
           wait(ports.labels, ports.missing.isEmpty() ? 0 : line.wait_port_seconds)
     {
         run_clock.start();
+        const QFileInfo image(line.file);
+        image_size = image.exists() ? image.size() : 0;
+        image_sha = image.exists() ? sha256_of(line.file) : QString();
     }
 
     // The log file's header is written before any port is touched; an
@@ -60,6 +63,7 @@ public:
     int exec();
 
 private:
+    QString header() const;
     void emit_run_start();
     void ports_ready(const RunPorts &ports);
     void start_update(const QStringList &ready);
@@ -74,39 +78,31 @@ private:
     QMap<QString, QString> devices;
     PortWait wait;
     QElapsedTimer run_clock;
+    qint64 image_size = 0;
+    QString image_sha;
     std::unique_ptr<UpdateRun> run;
     bool aborted = false;
 };
 
-QString image_header(const CommandLine &line, const QStringList &ports, qint64 *size, QString *sha)
+QString HeadlessRun::header() const
 {
-    const QFileInfo image(line.file);
-    *size = image.exists() ? image.size() : 0;
-    *sha = image.exists() ? sha256_of(line.file) : QString();
     return QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, ports %6\n")
         .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
-        .arg(*size)
-        .arg(*sha, ports.join(QStringLiteral(", ")));
+        .arg(image_size)
+        .arg(image_sha, ledger.ports().join(QStringLiteral(", ")));
 }
 
 QString HeadlessRun::start_log()
 {
-    if (line.log_file.isEmpty())
-        return QString();
-    qint64 size = 0;
-    QString sha;
-    return writer.start_log(line.log_file, image_header(line, ledger.ports(), &size, &sha));
+    return line.log_file.isEmpty() ? QString() : writer.start_log(line.log_file, header());
 }
 
 void HeadlessRun::emit_run_start()
 {
-    qint64 size = 0;
-    QString sha;
-    image_header(line, ledger.ports(), &size, &sha);
     writer.event({{QStringLiteral("event"), QStringLiteral("run_start")},
                   {QStringLiteral("image"), line.file},
-                  {QStringLiteral("bytes"), size},
-                  {QStringLiteral("sha256"), sha},
+                  {QStringLiteral("bytes"), image_size},
+                  {QStringLiteral("sha256"), image_sha},
                   {QStringLiteral("ports"), json_list(ledger.ports())},
                   {QStringLiteral("parallel"), line.parallel},
                   {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
