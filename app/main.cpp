@@ -1,15 +1,19 @@
 #include "app/mainwindow.h"
 #include "cli/command_line.h"
+#include "cli/file_names.h"
 #include "cli/headless.h"
 #include "cli/history_command.h"
 #include "platform/platform.h"
 
 #include <QApplication>
-#include <QTextCodec>
+#include <QFile>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // UTF-8 as the local 8-bit codec, keeping the bytes of names that are
+    // not valid UTF-8 so that they still open.
+    use_byte_keeping_file_names();
     CommandLine line = parse_command_line(command_line_arguments(argc, argv));
     apply_settings_file(line.records);
     line.checks.verify = line.checks.verify || line.records.verify;
@@ -19,7 +23,6 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
         QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
-        QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
         window.set_parallel(line.parallel);
         window.set_records(line.records);
@@ -31,7 +34,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
     switch (line.mode) {
     case CommandLine::Mode::help:
         std::fputs(usage_text().toUtf8().constData(), stdout);

@@ -14,12 +14,12 @@ void CheckEvents::watch(UpdateRun *run)
     });
 }
 
-void CheckEvents::add_to(QJsonObject &port_end, const QString &port) const
+QJsonObject CheckEvents::fields(const QString &port) const
 {
     const PortFacts found = facts.value(port);
-    port_end.insert(QStringLiteral("module_id"), found.module_id);
-    port_end.insert(QStringLiteral("crc_mode"), found.crc_mode);
-    port_end.insert(QStringLiteral("rate"), found.rate);
-    port_end.insert(QStringLiteral("verified"), found.verified);
-    port_end.insert(QStringLiteral("version_reply"), found.version_reply);
+    return {{QStringLiteral("module_id"), found.module_id},
+            {QStringLiteral("crc_mode"), found.crc_mode},
+            {QStringLiteral("rate"), found.rate},
+            {QStringLiteral("verified"), found.verified},
+            {QStringLiteral("version_reply"), found.version_reply}};
 }

@@ -20,8 +20,8 @@ public:
     explicit CheckEvents(Emit emit_event) : emit_event(std::move(emit_event)) {}
 
     void watch(UpdateRun *run);
-    // Adds module_id, crc_mode, rate, verified and version_reply of the port.
-    void add_to(QJsonObject &port_end, const QString &port) const;
+    // module_id, crc_mode, rate, verified and version_reply of the port.
+    QJsonObject fields(const QString &port) const;
 
 private:
     Emit emit_event;

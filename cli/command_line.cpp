@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace {
 
@@ -43,7 +44,7 @@ struct Options
     QCommandLineOption keep_going{QStringLiteral("keep-going"),
                                   QStringLiteral("A failed port does not end the run; the others are still updated.")};
     QCommandLineOption retries{QStringLiteral("retries"),
-                               QStringLiteral("Try a failed port again from its scan up to N more times (default 0)."),
+                               QStringLiteral("Try a failed port again from its scan up to N more times (default 0, at most 100)."),
                                QStringLiteral("N"), QStringLiteral("0")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append the time-stamped log, a header per run and the summary to FILE."),
@@ -51,7 +52,7 @@ struct Options
     QCommandLineOption list_ports{QStringLiteral("list-ports"),
                                   QStringLiteral("List every serial port with its stable names and adapter details.")};
     QCommandLineOption wait_port{QStringLiteral("wait-port"),
-                                 QStringLiteral("Wait up to SECONDS for named ports that do not exist yet."),
+                                 QStringLiteral("Wait up to SECONDS (at most a day) for named ports that do not exist yet."),
                                  QStringLiteral("SECONDS")};
     QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Diagnostic trace lines on standard error.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
@@ -181,6 +182,22 @@ QByteArray unescape(const QString &text)
     return out;
 }
 
+// --retries and --wait-port, within their bounds; the error, if any.
+QString read_numbers(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    bool number_ok = true;
+    line.retries = parser.value(options.retries).toInt(&number_ok);
+    if (!number_ok || line.retries < 0 || line.retries > max_retries)
+        return QStringLiteral("--retries needs a whole number from 0 to %1").arg(max_retries);
+    if (parser.isSet(options.wait_port)) {
+        line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
+        if (!number_ok || !std::isfinite(line.wait_port_seconds) || line.wait_port_seconds < 0
+            || line.wait_port_seconds > max_wait_port_seconds)
+            return QStringLiteral("--wait-port needs a number of seconds from 0 to %1").arg(max_wait_port_seconds);
+    }
+    return QString();
+}
+
 } // namespace
 
 QString usage_text()
@@ -190,7 +207,7 @@ QString usage_text()
     options.add_to(parser);
     parser.setApplicationDescription(QStringLiteral(
         "Writes a firmware image into Wi-Fi modules on serial ports. Without a run or query option "
-        "the window opens.\n\nExit status: 0 every port updated; 1 a port failed or was skipped; "
+        "the window opens.\n\nExit status: 0 every port updated (or already done); 1 a port failed or was skipped; "
         "2 bad usage; 3 every port updated but its history rows could not be written; "
         "130 aborted by a signal."));
     QString text = parser.helpText();
@@ -235,15 +252,9 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.keep_going = parser.isSet(options.keep_going);
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
-    bool number_ok = true;
-    line.retries = parser.value(options.retries).toInt(&number_ok);
-    if (!number_ok || line.retries < 0)
-        return usage_error(QStringLiteral("--retries needs a whole number of 0 or more"));
-    if (parser.isSet(options.wait_port)) {
-        line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
-        if (!number_ok || line.wait_port_seconds < 0)
-            return usage_error(QStringLiteral("--wait-port needs a number of seconds"));
-    }
+    const QString number_error = read_numbers(parser, options, line);
+    if (!number_error.isEmpty())
+        return usage_error(number_error);
 
     line.records.enabled = !parser.isSet(options.no_history);
     line.records.db_path = parser.value(options.history_db);
@@ -259,8 +270,9 @@ CommandLine parse_command_line(const QStringList &arguments)
     }
     line.checks.verify = parser.isSet(options.verify);
     if (parser.isSet(options.verify_timeout)) {
+        bool number_ok = false;
         const double seconds = parser.value(options.verify_timeout).toDouble(&number_ok);
-        if (!number_ok || seconds <= 0 || seconds > 3600)
+        if (!number_ok || !(seconds > 0 && seconds <= 3600))
             return usage_error(QStringLiteral("--verify-timeout needs a number of seconds (at most 3600)"));
         line.checks.verify_timeout_ms = int(seconds * 1000);
     }

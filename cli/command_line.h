@@ -38,6 +38,9 @@ struct CommandLine
 CommandLine parse_command_line(const QStringList &arguments);
 QString usage_text();
 
+constexpr int max_retries = 100;
+constexpr int max_wait_port_seconds = 24 * 60 * 60;
+
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
