@@ -1,6 +1,7 @@
 // The checks around the transfer as state machines: the identity step of
 // the handshake, the boot check after the EOT and how replies are read.
 
+#include "cli/command_line.h"
 #include "engine/boot_check.h"
 #include "engine/reply_lines.h"
 #include "protocol/wire.h"
@@ -122,6 +123,26 @@ private slots:
         QVERIFY(now <= 5000 + 600);
         if (!version_command.isEmpty())
             QCOMPARE(check.version_reply().left(5), end == BootStep::wrong_version ? QByteArray("2.4.0") : QByteArray("2.4.1"));
+    }
+
+    // The options of the checks: escapes decoded, bad combinations refused.
+    void check_options_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("id_command"); // "!": a usage error
+        QTest::newRow("escapes") << QStringList{"--id-command", "AT+ID?\\r\\x01\\\\"} << QByteArray("AT+ID?\r\x01\\");
+        QTest::newRow("version without --verify") << QStringList{"--version-command", "V", "--expect-version", "1"} << QByteArray("!");
+        QTest::newRow("version without text") << QStringList{"--verify", "--version-command", "V"} << QByteArray("!");
+        QTest::newRow("skip without identity") << QStringList{"--skip-done"} << QByteArray("!");
+        QTest::newRow("skip without history") << QStringList{"--id-command", "I", "--skip-done", "--no-history"} << QByteArray("!");
+        QTest::newRow("timeout not a number") << QStringList{"--verify", "--verify-timeout", "soon"} << QByteArray("!");
+    }
+    void check_options()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, id_command);
+        const CommandLine line = parse_command_line(QStringList{"tool", "--file", "f", "--port", "p"} + options);
+        QCOMPARE(line.mode == CommandLine::Mode::usage_error ? QByteArray("!") : line.checks.id_command, id_command);
     }
 };
 

@@ -55,6 +55,31 @@ private slots:
         QCOMPARE(sim.outData(), rig.image);
         QVERIFY(!rig.probe->port()->isOpen());
     }
+
+    // The window takes the checks it was started with: the identity before
+    // the reboot, the new application and its version after the transfer.
+    void checked_in_the_window()
+    {
+        UpdateRig rig;
+        QVERIFY(rig.add_module({"--id-command", "AT+ID?\\r", "--version-command", "AT+VER?\\r", "--after-update", "app"}));
+        rig.open_window();
+        RecordSettings records;
+        records.enabled = false;
+        rig.window->set_records(records);
+        CheckOptions checks;
+        checks.verify = true;
+        checks.id_command = "AT+ID?\r";
+        checks.version_command = "AT+VER?\r";
+        checks.expect_version = "7.1";
+        rig.window->set_checks(checks, false);
+        rig.choose_image(sample_image(500) + "TESSIK-VERSION:7.1\n");
+        rig.update_all();
+        QVERIFY(wait_until([&] { return rig.probe->idle(); }, 60000));
+        const QString name = rig.module().link();
+        QCOMPARE(rig.probe->log_bodies().mid(1),
+                 QStringList({name + ": module id TESSIK-SIM-0001", name + ": waiting for the new application",
+                              name + ": version 7.1", name + QStringLiteral("对应设备升级成功")}));
+    }
 };
 
 QTEST_MAIN(TestOkRoad)
