@@ -49,8 +49,11 @@ void PortUpdate::transferred(qint64 now)
 
 void PortUpdate::step_boot_check(const QByteArray &input, qint64 now)
 {
+    // A line that went away after the transfer never showed the new
+    // application either.
     if (port_failed()) {
-        fail(FailReason::port_lost);
+        log_port(messages::not_booted());
+        fail(FailReason::not_booted);
         return;
     }
     boot_check->feed(input);
