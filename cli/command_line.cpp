@@ -51,6 +51,16 @@ struct Options
     QCommandLineOption wait_port{QStringLiteral("wait-port"),
                                  QStringLiteral("Wait up to SECONDS for named ports that do not exist yet."),
                                  QStringLiteral("SECONDS")};
+    QCommandLineOption watch{QStringLiteral("watch"),
+                             QStringLiteral("Fixture loop: each port waits for a module, updates it, waits until it "
+                                            "is taken out, and again. Alone, opens the window in watch mode.")};
+    QCommandLineOption gone_after{QStringLiteral("gone-after"),
+                                  QStringLiteral("With --watch: a module silent this long counts as taken out "
+                                                 "(default 3)."),
+                                  QStringLiteral("SECONDS"), QStringLiteral("3")};
+    QCommandLineOption count{QStringLiteral("count"),
+                             QStringLiteral("With --watch: end after N units in total (default: until interrupted)."),
+                             QStringLiteral("N"), QStringLiteral("0")};
     QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Diagnostic trace lines on standard error.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
     QCommandLineOption help{{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("This text.")};
@@ -58,7 +68,8 @@ struct Options
     void add_to(QCommandLineParser &parser) const
     {
         for (const QCommandLineOption *option :
-             {&file, &port, &parallel, &json, &keep_going, &retries, &log, &list_ports, &wait_port, &verbose,
+             {&file, &port, &parallel, &json, &keep_going, &retries, &log, &list_ports, &wait_port, &watch,
+              &gone_after, &count, &verbose,
               &version, &help})
             parser.addOption(*option);
     }
@@ -126,6 +137,16 @@ CommandLine parse_command_line(const QStringList &arguments)
         if (!number_ok || line.wait_port_seconds < 0)
             return usage_error(QStringLiteral("--wait-port needs a number of seconds"));
     }
+
+    line.watch = parser.isSet(options.watch);
+    line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
+    if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)
+        return usage_error(QStringLiteral("--gone-after needs a number of seconds above 0"));
+    line.count = parser.value(options.count).toInt(&number_ok);
+    if (!number_ok || line.count < 0)
+        return usage_error(QStringLiteral("--count needs a whole number of 0 or more"));
+    if (!line.watch && (parser.isSet(options.gone_after) || parser.isSet(options.count)))
+        return usage_error(QStringLiteral("--gone-after and --count need --watch"));
 
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::help;

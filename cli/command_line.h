@@ -20,6 +20,9 @@ struct CommandLine
     QString log_file;
     double wait_port_seconds = 0;
     bool verbose = false;
+    bool watch = false;             // fixture loop: each port updates module after module
+    double gone_after_seconds = 3;  // silence after which a module counts as taken out
+    int count = 0;                  // units in total that end a watch; 0: until a signal
 };
 
 CommandLine parse_command_line(const QStringList &arguments);

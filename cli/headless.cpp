@@ -1,6 +1,7 @@
 #include "cli/headless.h"
 
 #include "cli/port_names.h"
+#include "cli/watch.h"
 #include "engine/log_format.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
@@ -144,6 +145,8 @@ int list_ports(bool json)
 
 int run_headless(const CommandLine &line)
 {
+    if (line.watch)
+        return run_watch(line);
     if (!line.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
 

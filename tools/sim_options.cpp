@@ -229,6 +229,7 @@ std::map<std::string, bool*> flagOptions(Options& o)
     return {
         { "--noise", &o.noise },
         { "--boot-now", &o.bootNow },
+        { "--stay", &o.stay },
         { "--checksum", &o.checksum },
         { "--nak-first-eot", &o.faults.nakFirstEot },
         { "--pace", &o.pace },
@@ -311,6 +312,8 @@ void printHelp(const char* program)
         "  --reset-after SECONDS   dead application: operator reset SECONDS after the first update\n"
         "                          request at 115200 ('never' is the default)\n"
         "  --boot-now              start directly as the XMODEM receiver\n"
+        "  --stay                  after a complete transfer, run the new application\n"
+        "                          (answering \"+++\") instead of exiting\n"
         "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
         "  --start-repeat MS       repeat the start character every MS milliseconds until the first\n"
         "                          block is in (default 1000)\n"

@@ -42,6 +42,7 @@ struct Options {
     unsigned seed = 1;
     double resetAfter = -1;                    // seconds; negative: never
     bool bootNow = false;
+    bool stay = false;                         // a module left in the fixture after its update
     bool checksum = false;
     BlockFaults faults;
     long faultyTransfers = -1;                 // transfers the block faults apply to; -1: all

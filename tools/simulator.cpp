@@ -466,7 +466,10 @@ void Simulator::transferEnded(TransferEnd end)
         bool written = writeOutFile();
         rec_.event("done", "bytes", static_cast<long long>(receiver_->data().size()));
         recordResult("complete", written);
-        linger(0);
+        if (opt_.stay)
+            startApplication();
+        else
+            linger(0);
         break;
     }
     case TransferEnd::Vanish:
@@ -604,6 +607,14 @@ void Simulator::checkPeerExit(TimePoint now)
     flushToTool(now);
     rec_.event("peer_exit", "status", *status);
     linger(*status);
+}
+
+// The module reboots into the image just received, at its own rate.
+void Simulator::startApplication()
+{
+    rec_.event("application");
+    phase_ = Phase::App;
+    appText_.clear();
 }
 
 void Simulator::linger(int exitCode)

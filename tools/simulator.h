@@ -91,6 +91,7 @@ private:
     void recordResult(const std::string& end, bool outWritten);
     void abandonTransfer(const std::string& why);
     void linger(int exitCode);
+    void startApplication();
     void finish(int exitCode);
 
     const Options& opt_;
