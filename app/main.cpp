@@ -20,6 +20,7 @@ int main(int argc, char *argv[])
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
         window.set_parallel(line.parallel);
+        window.set_watch(line.watch);
         window.show();
         return app.exec();
     }

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "engine/fixture_loop.h"
 #include "engine/update_run.h"
 
 #include <QLabel>
@@ -8,6 +9,10 @@
 
 void MainWindow::send_file()
 {
+    if (watching()) {
+        station->stop();
+        return;
+    }
     if (firmware_path.isEmpty()) {
         modal->warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"));
         update_button->setEnabled(true);
@@ -26,7 +31,10 @@ void MainWindow::send_file()
         modal->warning(this, QStringLiteral("waring"), QStringLiteral("please select com"));
         return;
     }
-    start_run();
+    if (watch && parallel)
+        start_watch();
+    else
+        start_run();
 }
 
 void MainWindow::start_run()

@@ -95,6 +95,14 @@ void FixtureLoop::module_ready(int index)
     }
 }
 
+void FixtureLoop::stop()
+{
+    if (!running())
+        return;
+    for (PortLoop *loop : qAsConst(loops))
+        loop->stop();
+}
+
 void FixtureLoop::abort()
 {
     if (!running())

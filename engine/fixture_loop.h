@@ -34,12 +34,15 @@ public:
                 const QMap<QString, QString> &devices = {}, QObject *parent = nullptr);
 
     void start();
+    // Every port stops once its unit in progress has ended.
+    void stop();
     // Every port stops; a unit in progress is cancelled and ends as aborted.
     void abort();
 
     bool running() const { return started && !ended; }
     const StationCounters &counters() const { return tally; }
     double elapsed_seconds() const { return clock.isValid() ? clock.elapsed() / 1000.0 : 0.0; }
+    // Units done on this port.
     int units_of(const QString &port) const;
 
 signals:

@@ -108,6 +108,7 @@ void PortLoop::update_gone()
         start_update();
         return;
     }
+    ++units_done;
     emit unit_ended(unit_count, last_result, last_reason, unit_clock.elapsed() / 1000.0);
     if (stop_after_unit) {
         finish();

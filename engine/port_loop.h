@@ -41,7 +41,7 @@ public:
 
     const QString &port_name() const { return name; }
     FixtureState state() const { return current; }
-    int units() const { return unit_count; }
+    int units() const { return units_done; }
 
     void start();
     void begin_unit();
@@ -76,7 +76,8 @@ private:
     QPointer<PortUpdate> update;
     FixtureState current = FixtureState::idle;
     QElapsedTimer unit_clock;
-    int unit_count = 0;
+    int unit_count = 0; // units begun
+    int units_done = 0;
     int attempt = 0;
     PortResult last_result = PortResult::skipped;
     FailReason last_reason = FailReason::not_started;
