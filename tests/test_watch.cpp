@@ -34,6 +34,61 @@ int number(const QJsonObject &event, const char *key)
     return event.value(QLatin1String(key)).toInt(-1);
 }
 
+// What the module on the scripted line does: its answer to "+++" at each rate.
+struct ScriptedModule
+{
+    std::function<QByteArray(int baud)> answer;
+    QList<int> asked; // the rate of every "+++"
+    OpenFailure failure = OpenFailure::none;
+    bool open = false;
+};
+
+// The answer arrives through the input hint, as from the event loop.
+class ScriptedLine : public Transport
+{
+public:
+    explicit ScriptedLine(ScriptedModule &module) : m(module) {}
+    bool open() override { return m.open = m.failure == OpenFailure::none; }
+    bool isOpen() const override { return m.open; }
+    void close() override { m.open = false; }
+    OpenFailure open_failure() const override { return m.failure; }
+    void flush() override {}
+    qint64 write(const char *data, qint64 len) override
+    {
+        if (QByteArray(data, int(len)) == "+++") {
+            m.asked << baud;
+            pending += m.answer(baud);
+            if (!pending.isEmpty() && hint)
+                QTimer::singleShot(0, [this] { if (hint) hint(); });
+        }
+        return len;
+    }
+    int read(char *) override { return 0; }
+    QByteArray readAll() override { return std::exchange(pending, QByteArray()); }
+    bool setBaudRate(qint32 rate) override { return baud = rate, true; }
+    qint32 baudRate() const override { return baud; }
+    void apply_line_settings() override {}
+    bool failed() const override { return false; }
+    void set_input_hint(std::function<void()> h) override { hint = std::move(h); }
+
+private:
+    ScriptedModule &m;
+    int baud = 9600;
+    QByteArray pending;
+    std::function<void()> hint;
+};
+
+ProbeOptions quick_probe(ScriptedModule &module)
+{
+    ProbeOptions options;
+    options.open_transport = [&module](const QString &) { return std::make_unique<ScriptedLine>(module); };
+    options.settle_ms = 1;
+    options.reply_ms = 20;
+    options.rest_ms = 5;
+    options.reopen_ms = 5;
+    return options;
+}
+
 } // namespace
 
 class TestWatch : public QObject
@@ -62,6 +117,44 @@ private slots:
         QFETCH(int, baud);
         QFETCH(int, heard);
         QCOMPARE(int(classify_probe_reply(reply, baud)), heard);
+    }
+
+    // The rates in scan order until one answers, then that rate first; a
+    // round of silence is told once per round; a missing port is retried.
+    void probe_asks_rate_after_rate()
+    {
+        ScriptedModule line;
+        int answering = 57600;
+        line.answer = [&](int baud) { return baud == answering ? QByteArray("\r\nOK\r\n") : QByteArray(); };
+        ModuleProbe probe(QStringLiteral("ttyTEST"), quick_probe(line));
+        QSignalSpy answered(&probe, &ModuleProbe::answered);
+        QSignalSpy silent(&probe, &ModuleProbe::silent_round);
+        QSignalSpy missing(&probe, &ModuleProbe::port_missing);
+        probe.start();
+        QVERIFY(answered.wait(5000));
+        QCOMPARE(answered.first().first().toInt(), 57600);
+        QCOMPARE(line.asked, QList<int>({115200, 9600, 14400, 19200, 38400, 57600}));
+        QVERIFY(answered.wait(5000));
+        QCOMPARE(line.asked.last(), 57600);
+        QCOMPARE(silent.size(), 0);
+
+        answering = 0;
+        line.asked.clear();
+        QVERIFY(silent.wait(5000));
+        QCOMPARE(line.asked, QList<int>({57600, 115200, 9600, 14400, 19200, 38400}));
+        QCOMPARE(silent.size(), 1);
+
+        probe.stop();
+        line.failure = OpenFailure::no_such_port;
+        probe.start();
+        QVERIFY(missing.wait(5000));
+        QVERIFY(missing.wait(5000)); // tried again
+        line.failure = OpenFailure::none;
+        line.answer = [](int baud) { return baud == 115200 ? QByteArray("C") : QByteArray(); };
+        QVERIFY(answered.wait(5000));
+        QCOMPARE(answered.last().first().toInt(), 115200);
+        probe.stop();
+        QVERIFY(!line.open);
     }
 
     void station_counters()
