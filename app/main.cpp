@@ -19,7 +19,7 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
-        window.set_parallel(line.parallel);
+        window.set_parallel(line.parallel || line.watch);
         window.set_watch(line.watch);
         window.show();
         return app.exec();

@@ -53,7 +53,7 @@ struct Options
                                  QStringLiteral("SECONDS")};
     QCommandLineOption watch{QStringLiteral("watch"),
                              QStringLiteral("Fixture loop: each port waits for a module, updates it, waits until it "
-                                            "is taken out, and again. Alone, opens the window in watch mode.")};
+                                            "is taken out, and again. Alone, opens the window in parallel watch mode.")};
     QCommandLineOption gone_after{QStringLiteral("gone-after"),
                                   QStringLiteral("With --watch: a module silent this long counts as taken out "
                                                  "(default 3)."),
@@ -84,7 +84,8 @@ QString usage_text()
     options.add_to(parser);
     parser.setApplicationDescription(
         QStringLiteral("Writes a firmware image into Wi-Fi modules on serial ports. Without a run or query option "
-                       "the window opens.\n\nExit status: 0 every port updated; 1 a port failed or was skipped; "
+                       "the window opens.\n\nExit status: 0 every port updated (--watch: no unit failed); 1 a port "
+                       "failed or was skipped; "
                        "2 bad usage; 130 aborted by a signal."));
     QString text = parser.helpText();
     text.replace(QRegularExpression(QStringLiteral("<([A-Z]+)>")), QStringLiteral("\\1"));
