@@ -14,7 +14,9 @@ PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, Fixtu
     probe = new ModuleProbe(device_name(device.isEmpty() ? name : device), this->options.probe, this);
     gone_timer->setSingleShot(true);
     connect(gone_timer, &QTimer::timeout, this, &PortLoop::check_gone);
-    connect(probe, &ModuleProbe::answered, this, &PortLoop::on_answer);
+    // Queued: the answer comes from inside the port's own read notification,
+    // and an update starting closes that port.
+    connect(probe, &ModuleProbe::answered, this, &PortLoop::on_answer, Qt::QueuedConnection);
     connect(probe, &ModuleProbe::silent_round, this, [this] {
         silent_since_answer = true;
         check_gone();

@@ -59,7 +59,7 @@ public:
             m.asked << baud;
             pending += m.answer(baud);
             if (!pending.isEmpty() && hint)
-                QTimer::singleShot(0, [this] { if (hint) hint(); });
+                QTimer::singleShot(0, &alive, [this] { if (hint) hint(); });
         }
         return len;
     }
@@ -76,6 +76,7 @@ private:
     int baud = 9600;
     QByteArray pending;
     std::function<void()> hint;
+    QObject alive; // a late delivery ends with the line
 };
 
 ProbeOptions quick_probe(ScriptedModule &module)
