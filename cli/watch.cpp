@@ -212,11 +212,13 @@ int run_watch(const CommandLine &line)
                                        {QStringLiteral("result"), QString::fromLatin1(result_word(result))},
                                        {QStringLiteral("reason"), QString::fromLatin1(reason_code(reason))},
                                        {QStringLiteral("seconds"), s}});
-                         report.human(QStringLiteral("%1 unit %2 (%3 in total): %4 (%5), %6 s; take it out")
-                                          .arg(port).arg(unit).arg(total)
-                                          .arg(QString::fromLatin1(result_word(result)),
-                                               QString::fromLatin1(reason_code(reason)))
-                                          .arg(s, 0, 'f', 1));
+                         const QString text = QStringLiteral("%1 unit %2 (%3 in total): %4 (%5), %6 s")
+                                                  .arg(port).arg(unit).arg(total)
+                                                  .arg(QString::fromLatin1(result_word(result)),
+                                                       QString::fromLatin1(reason_code(reason)))
+                                                  .arg(s, 0, 'f', 1);
+                         report.human(text + QStringLiteral("; take it out"));
+                         report.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));
                      });
     QObject::connect(&station, &FixtureLoop::module_gone, [&](const QString &port) {
         report.human(port + QStringLiteral(": module taken out, waiting for the next"));
