@@ -105,7 +105,7 @@ void PortLoop::update_gone()
     if (current != FixtureState::updating)
         return;
     const bool retry = last_result == PortResult::failure && last_reason != FailReason::aborted
-                       && last_reason != FailReason::no_file && attempt <= options.retries && !stop_after_unit;
+                       && last_reason != FailReason::no_file && attempt <= options.retries && !aborting;
     if (retry) {
         start_update();
         return;
@@ -132,6 +132,7 @@ void PortLoop::stop()
 void PortLoop::abort()
 {
     stop_after_unit = true;
+    aborting = true;
     if (current != FixtureState::updating)
         finish();
     else if (update && update->running())

@@ -81,6 +81,7 @@ private:
     int attempt = 0;
     PortResult last_result = PortResult::skipped;
     FailReason last_reason = FailReason::not_started;
-    bool stop_after_unit = false;
+    bool stop_after_unit = false; // the unit in progress is the last, retries included
+    bool aborting = false;
     bool silent_since_answer = false;
 };

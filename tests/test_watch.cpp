@@ -226,7 +226,8 @@ private slots:
             QVERIFY(left_in.start());
             tool.start(QStringLiteral(TESSIK_TOOL_PATH),
                        watch_args(image, port, {QStringLiteral("--count"), QStringLiteral("3"),
-                                                QStringLiteral("--gone-after"), QStringLiteral("1")}));
+                                                QStringLiteral("--gone-after"), QStringLiteral("1"),
+                                                QStringLiteral("--retries"), QStringLiteral("1")}));
             QVERIFY(tool.waitForStarted());
             QVERIFY(left_in.waitForEvent(QStringLiteral("application"), 60000));
             // Long enough for a whole silent round of rates, were it not heard.
@@ -236,13 +237,17 @@ private slots:
             QCOMPARE(left_in.outData(), file_bytes(image));
             QVERIFY(left_in.stop());
         }
-        for (const QStringList &args : {quick, QStringList{QStringLiteral("--app-baud"), QStringLiteral("57600")}}) {
+        // The last unit, the one that reaches the count, is retried once.
+        const QStringList failing_once = {QStringLiteral("--app-baud"), QStringLiteral("57600"),
+                                          QStringLiteral("--reply-after-block"), QStringLiteral("2:43"),
+                                          QStringLiteral("--faulty-transfers"), QStringLiteral("1")};
+        for (const QStringList &args : {quick, failing_once}) {
             SimModule next(args);
             next.setLink(port);
             QVERIFY(next.start());
-            QVERIFY(next.waitForEvent(QStringLiteral("done"), 60000));
+            QVERIFY(next.waitForEvent(QStringLiteral("done"), 90000));
             QVERIFY(next.waitForFinished(10000));
-            QCOMPARE(next.events(QStringLiteral("xmodem")).size(), 1);
+            QCOMPARE(next.events(QStringLiteral("xmodem")).size(), args == quick ? 1 : 2);
             QCOMPARE(next.outData(), file_bytes(image));
         }
         const Run run = finish(tool, 30000);
