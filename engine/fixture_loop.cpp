@@ -21,7 +21,7 @@ double StationCounters::mean_seconds() const
 
 FixtureLoop::FixtureLoop(const QStringList &ports, const QString &firmware_path, FixtureOptions options, int count,
                          const QMap<QString, QString> &devices, QObject *parent)
-    : QObject(parent), count(count)
+    : QObject(parent), count(count), retries(options.retries)
 {
     options.update.name_every_line = options.update.name_every_line || ports.size() > 1;
     for (const QString &port : ports) {
@@ -38,7 +38,8 @@ void FixtureLoop::add_port(const QString &port, const QString &firmware_path, Fi
     auto *loop = new PortLoop(port, firmware_path, std::move(options), this);
     loops << loop;
     connect(loop, &PortLoop::module_ready, this, [this, index] { module_ready(index); });
-    connect(loop, &PortLoop::update_created, this, [this, port](PortUpdate *update) { connect_update(port, update); });
+    connect(loop, &PortLoop::update_created, this,
+            [this, port](PortUpdate *update, int attempt) { connect_update(port, update, attempt); });
     connect(loop, &PortLoop::unit_started, this, [this, port, index](int unit) {
         emit unit_started(port, unit, current_total[index]);
     });
@@ -51,8 +52,10 @@ void FixtureLoop::add_port(const QString &port, const QString &firmware_path, Fi
     connect(loop, &PortLoop::stopped, this, &FixtureLoop::loop_stopped);
 }
 
-void FixtureLoop::connect_update(const QString &port, PortUpdate *update)
+void FixtureLoop::connect_update(const QString &port, PortUpdate *update, int attempt)
 {
+    if (attempt > 1)
+        emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempt).arg(retries + 1));
     connect(update, &PortUpdate::log_line, this, [this, port](const QString &body) { emit log_line(port, body); });
     connect(update, &PortUpdate::progress, this, [this, port](const QString &text, qint64 sent, qint64 total) {
         emit progress(port, text, sent, total);

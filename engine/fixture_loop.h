@@ -58,7 +58,7 @@ signals:
 
 private:
     void add_port(const QString &port, const QString &firmware_path, FixtureOptions options);
-    void connect_update(const QString &port, PortUpdate *update);
+    void connect_update(const QString &port, PortUpdate *update, int attempt);
     void module_ready(int index);
     void loop_stopped();
 
@@ -67,6 +67,7 @@ private:
     StationCounters tally;
     QElapsedTimer clock;
     int count;
+    int retries;
     int units_started = 0;
     bool started = false;
     bool ended = false;

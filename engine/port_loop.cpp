@@ -87,7 +87,7 @@ void PortLoop::start_update()
     update = new PortUpdate(name, firmware_path, options.update, this);
     connect(update, &PortUpdate::finished, this, &PortLoop::update_ended);
     connect(update, &QObject::destroyed, this, &PortLoop::update_gone);
-    emit update_created(update);
+    emit update_created(update, attempt);
     update->send_file();
 }
 

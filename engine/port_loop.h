@@ -54,7 +54,7 @@ signals:
     void module_ready();
     void unit_started(int unit);
     // Each attempt of a unit has an update of its own.
-    void update_created(PortUpdate *update);
+    void update_created(PortUpdate *update, int attempt);
     void unit_ended(int unit, PortResult result, FailReason reason, double seconds);
     void module_gone();
     void stopped();

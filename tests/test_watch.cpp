@@ -253,6 +253,7 @@ private slots:
         const Run run = finish(tool, 30000);
         QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
         QVERIFY(run.all_json);
+        QVERIFY(run.err.contains(QStringLiteral("attempt 2 of 2")));
         const QList<QJsonObject> starts = run.of(QStringLiteral("unit_start"));
         const QList<QJsonObject> ends = run.of(QStringLiteral("unit_end"));
         QCOMPARE(starts.size(), 3);
