@@ -19,10 +19,12 @@ void MainWindow::start_watch()
     station = std::make_unique<FixtureLoop>(ports, firmware_path, FixtureOptions{}, 0);
     FixtureLoop *started = station.get();
 
-    connect(started, &FixtureLoop::log_line, this, [this](const QString &, const QString &body) { append_log(body); });
+    connect(started, &FixtureLoop::log_line, this,
+            [this](const QString &, const QString &body) { append_log(body); });
     connect(started, &FixtureLoop::progress, this,
             [this](const QString &port, const QString &text) { show_units(port, text); });
-    connect(started, &FixtureLoop::unit_ended, this, [this](const QString &port) { show_units(port, QString()); });
+    connect(started, &FixtureLoop::unit_ended, this,
+            [this](const QString &port) { show_units(port, QString()); });
     connect(started, &FixtureLoop::notice, this,
             [this](const QString &, NoticeKind kind, const QString &title, const QString &text) {
                 show_notice(kind, title, text);

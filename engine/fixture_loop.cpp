@@ -19,8 +19,8 @@ double StationCounters::mean_seconds() const
     return units() > 0 ? unit_seconds / units() : 0.0;
 }
 
-FixtureLoop::FixtureLoop(const QStringList &ports, const QString &firmware_path, FixtureOptions options, int count,
-                         const QMap<QString, QString> &devices, QObject *parent)
+FixtureLoop::FixtureLoop(const QStringList &ports, const QString &firmware_path, FixtureOptions options,
+                         int count, const QMap<QString, QString> &devices, QObject *parent)
     : QObject(parent), count(count), retries(options.retries)
 {
     options.update.name_every_line = options.update.name_every_line || ports.size() > 1;
@@ -40,9 +40,8 @@ void FixtureLoop::add_port(const QString &port, const QString &firmware_path, Fi
     connect(loop, &PortLoop::module_ready, this, [this, index] { module_ready(index); });
     connect(loop, &PortLoop::update_created, this,
             [this, port](PortUpdate *update, int attempt) { connect_update(port, update, attempt); });
-    connect(loop, &PortLoop::unit_started, this, [this, port, index](int unit) {
-        emit unit_started(port, unit, current_total[index]);
-    });
+    connect(loop, &PortLoop::unit_started, this,
+            [this, port, index](int unit) { emit unit_started(port, unit, current_total[index]); });
     connect(loop, &PortLoop::unit_ended, this,
             [this, port, index](int unit, PortResult result, FailReason reason, double seconds) {
                 tally.add(result, seconds);
@@ -56,10 +55,12 @@ void FixtureLoop::connect_update(const QString &port, PortUpdate *update, int at
 {
     if (attempt > 1)
         emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempt).arg(retries + 1));
-    connect(update, &PortUpdate::log_line, this, [this, port](const QString &body) { emit log_line(port, body); });
-    connect(update, &PortUpdate::progress, this, [this, port](const QString &text, qint64 sent, qint64 total) {
-        emit progress(port, text, sent, total);
-    });
+    connect(update, &PortUpdate::log_line, this,
+            [this, port](const QString &body) { emit log_line(port, body); });
+    connect(update, &PortUpdate::progress, this,
+            [this, port](const QString &text, qint64 sent, qint64 total) {
+                emit progress(port, text, sent, total);
+            });
     connect(update, &PortUpdate::notice, this,
             [this, port](NoticeKind kind, const QString &title, const QString &text) {
                 emit notice(port, kind, title, text);

@@ -47,7 +47,8 @@ public:
 
 signals:
     void unit_started(const QString &port, int unit, int total);
-    void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason, double seconds);
+    void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason,
+                    double seconds);
     void module_gone(const QString &port);
     void log_line(const QString &port, const QString &body);
     void progress(const QString &port, const QString &text, qint64 bytes_sent, qint64 total_bytes);

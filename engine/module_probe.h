@@ -68,7 +68,7 @@ private:
     std::unique_ptr<Transport> link;
     QTimer *timer;
     Step step = Step::stopped;
-    int preferred = 0;    // index into the scan rates of the last rate that answered
-    int position = 0;     // rates asked in this round, the preferred one first
+    int preferred = 0; // index into the scan rates of the last rate that answered
+    int position = 0;  // rates asked in this round, the preferred one first
     QByteArray reply;
 };

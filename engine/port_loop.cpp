@@ -4,7 +4,8 @@
 
 #include <QTimer>
 
-PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, FixtureOptions options, QObject *parent)
+PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, FixtureOptions options,
+                   QObject *parent)
     : QObject(parent), name(port_name), firmware_path(firmware_path), options(std::move(options)),
       gone_timer(new QTimer(this))
 {

@@ -102,7 +102,8 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("heard");
-        const int none = int(ProbeReply::none), app = int(ProbeReply::application), boot = int(ProbeReply::boot_loader);
+        const int none = int(ProbeReply::none), app = int(ProbeReply::application);
+        const int boot = int(ProbeReply::boot_loader);
         QTest::newRow("ok with line ends") << QByteArray("\r\nOK\r\n") << 115200 << app;
         QTest::newRow("ok at a slow rate") << QByteArray("OK") << 9600 << app;
         QTest::newRow("half of ok") << QByteArray("\r\nO") << 115200 << none;
@@ -180,20 +181,14 @@ private slots:
         QTest::addColumn<double>("gone_after");
         QTest::addColumn<int>("count");
         const int run = int(CommandLine::Mode::run), bad = int(CommandLine::Mode::usage_error);
-        const QStringList target = {QStringLiteral("--file"), QStringLiteral("a.bin"), QStringLiteral("--port"),
-                                    QStringLiteral("ttyUSB0")};
-        QTest::newRow("defaults") << QStringList{QStringLiteral("--watch")} + target << run << 3.0 << 0;
-        QTest::newRow("both set") << QStringList{QStringLiteral("--watch"), QStringLiteral("--gone-after"),
-                                                 QStringLiteral("1.5"), QStringLiteral("--count"), QStringLiteral("3")}
-                                         + target << run << 1.5 << 3;
-        QTest::newRow("count without watch") << QStringList{QStringLiteral("--count"), QStringLiteral("3")} + target
-                                             << bad << 3.0 << 3;
-        QTest::newRow("no silence") << QStringList{QStringLiteral("--watch"), QStringLiteral("--gone-after"),
-                                                   QStringLiteral("0")} + target << bad << 0.0 << 0;
-        QTest::newRow("negative count") << QStringList{QStringLiteral("--watch"), QStringLiteral("--count"),
-                                                       QStringLiteral("-1")} + target << bad << 3.0 << -1;
-        QTest::newRow("window") << QStringList{QStringLiteral("--watch"), QStringLiteral("--parallel")}
-                                << int(CommandLine::Mode::window) << 3.0 << 0;
+        auto words = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); };
+        const QStringList target = words("--file a.bin --port ttyUSB0");
+        QTest::newRow("defaults") << words("--watch") + target << run << 3.0 << 0;
+        QTest::newRow("both set") << words("--watch --gone-after 1.5 --count 3") + target << run << 1.5 << 3;
+        QTest::newRow("count without watch") << words("--count 3") + target << bad << 3.0 << 3;
+        QTest::newRow("no silence") << words("--watch --gone-after 0") + target << bad << 0.0 << 0;
+        QTest::newRow("negative count") << words("--watch --count -1") + target << bad << 3.0 << -1;
+        QTest::newRow("window") << words("--watch --parallel") << int(CommandLine::Mode::window) << 3.0 << 0;
     }
 
     void watch_options()
