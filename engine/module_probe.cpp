@@ -109,8 +109,10 @@ void ModuleProbe::next_rate()
 
 void ModuleProbe::lost()
 {
-    link->set_input_hint(nullptr);
-    link->close();
+    if (link) {
+        link->set_input_hint(nullptr);
+        link->close();
+    }
     emit port_missing();
     if (running())
         wait(Step::opening, options.reopen_ms);
