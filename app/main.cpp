@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "cli/command_line.h"
 #include "cli/headless.h"
+#include "platform/platform.h"
 
 #include <QApplication>
 #include <QTextCodec>
@@ -8,10 +9,8 @@
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine line = parse_command_line(arguments);
+    const CommandLine line = parse_command_line(command_line_arguments(argc, argv));
+    prepare_console(line.mode == CommandLine::Mode::window);
 
     if (line.mode == CommandLine::Mode::window) {
         QApplication app(argc, argv);

@@ -179,7 +179,7 @@ void MainWindow::remove_port_rows()
 QString MainWindow::port_tooltip(const QString &name) const
 {
     const QString device = device_name(name);
-    const QString target = QFileInfo(device).canonicalFilePath(); // udev links, symlinks
+    const QString target = device_identity(device); // udev links, symlinks
     for (const AdapterDetails &adapter : adapters) {
         const bool same = adapter.port_name == name || adapter.system_location == device
                           || (!target.isEmpty() && adapter.system_location == target);

@@ -2,6 +2,7 @@
 
 #include "app/modal_ui.h"
 #include "engine/fixture_loop.h"
+#include "engine/log_format.h"
 #include "engine/update_run.h"
 
 #include <QLabel>
@@ -63,6 +64,13 @@ void MainWindow::start_run()
             });
     connect(started, &UpdateRun::port_started, this, [this, started] { current_port = started->current_port; });
     connect(started, &UpdateRun::finished, this, &MainWindow::end_run);
+    // Each port reads the image when it begins: the record names what it was sent.
+    connect(started, &UpdateRun::image_taken, this,
+            [this](const QString &port, const QString &path, qint64 bytes, const QString &sha) {
+                const QDateTime now = QDateTime::currentDateTime();
+                record.append(now.date(), format_log_line(now, QStringLiteral("%1 image %2; %3 bytes; SHA-256 %4")
+                                                                   .arg(port, path).arg(bytes).arg(sha)));
+            });
 
     update_button->setEnabled(false);
     started->start();

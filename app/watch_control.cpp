@@ -1,7 +1,9 @@
 #include "app/mainwindow.h"
 
 #include "engine/fixture_loop.h"
+#include "engine/log_format.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 
@@ -30,6 +32,16 @@ void MainWindow::start_watch()
                 show_notice(kind, title, text);
             });
     connect(started, &FixtureLoop::finished, this, &MainWindow::end_run);
+    connect(
+        started, &FixtureLoop::image_taken, this,
+        [this](const QString &port, const QString &path, qint64 bytes, const QString &sha) {
+            const QDateTime now = QDateTime::currentDateTime();
+            record.append(
+                now.date(),
+                format_log_line(
+                    now,
+                    QStringLiteral("%1 image %2; %3 bytes; SHA-256 %4").arg(port, path).arg(bytes).arg(sha)));
+        });
     for (const QString &port : qAsConst(ports))
         show_units(port, QString());
     started->start();

@@ -2,12 +2,13 @@
 
 #include "cli/port_names.h"
 #include "cli/watch.h"
+#include "engine/image.h"
 #include "engine/log_format.h"
+#include "engine/messages.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -33,16 +34,6 @@ void put(std::FILE *stream, const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stream);
     std::fflush(stream);
-}
-
-QString sha256_of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 #ifdef Q_OS_UNIX
@@ -155,7 +146,6 @@ int run_headless(const CommandLine &line)
         put(stderr, QStringLiteral("tessik-update-tool: %1 is not a regular file\n\n").arg(line.file) + usage_text());
         return exit_usage;
     }
-
     // Two names of one device are one port.
     QStringList ports;
     QSet<QString> identities;
@@ -182,11 +172,21 @@ int run_headless(const CommandLine &line)
         return exit_usage;
     }
 
+    // Read once: every port and every attempt sends exactly these bytes.
+    const ImageRead read = read_image(line.file);
+    const QString image_problem = read.image ? (read.image->bytes.isEmpty() ? messages::image_empty(line.file) : QString())
+                                             : read.message;
+    if (!image_problem.isEmpty()) {
+        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(image_problem));
+        return exit_usage;
+    }
+    const std::shared_ptr<const Image> image_bytes = read.image;
+
     Reporter report(line);
     QElapsedTimer run_clock;
     run_clock.start();
-    const qint64 size = image.exists() ? image.size() : 0;
-    const QString sha = image.exists() ? sha256_of(line.file) : QString();
+    const qint64 size = image_bytes->bytes.size();
+    const QString sha = image_bytes->sha256_hex();
     report.event({{QStringLiteral("event"), QStringLiteral("run_start")},
                   {QStringLiteral("image"), line.file},
                   {QStringLiteral("bytes"), size},
@@ -222,6 +222,7 @@ int run_headless(const CommandLine &line)
         options.retries = line.retries;
         options.devices = devices;
         options.update.explain_open_failure = true;
+        options.update.image = image_bytes;
         run.reset(new UpdateRun(run_ports, line.file, options));
         QMap<QString, int> last_percent;
         QObject::connect(run.data(), &UpdateRun::port_started, [&](const QString &port, int attempt) {
@@ -260,7 +261,8 @@ int run_headless(const CommandLine &line)
                                            {QStringLiteral("port"), port},
                                            {QStringLiteral("result"), QString::fromLatin1(result_word(result))},
                                            {QStringLiteral("reason"), QString::fromLatin1(reason_code(reason))},
-                                           {QStringLiteral("seconds"), seconds}});
+                                           {QStringLiteral("seconds"), seconds},
+                                           {QStringLiteral("sha256"), result == PortResult::skipped ? QString() : sha}});
                          });
         QObject::connect(run.data(), &UpdateRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
                          Qt::QueuedConnection);
@@ -280,6 +282,14 @@ int run_headless(const CommandLine &line)
             QCoreApplication::quit();
     });
 #endif
+    QObject interrupt_context;
+    on_console_interrupt(&interrupt_context, [&] {
+        aborted = true;
+        if (run && run->running())
+            run->abort();
+        else
+            QCoreApplication::quit();
+    }, exit_aborted);
 
     // Ports named before they exist are waited for, all at once.
     QElapsedTimer waited;

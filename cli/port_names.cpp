@@ -4,14 +4,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 namespace {
 
 QStringList links_to(const QString &folder, const QString &device)
 {
     QStringList links;
-    const QString target = QFileInfo(device).canonicalFilePath();
+    const QString target = device_identity(device);
     QDir dir(folder);
     for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
         if (!target.isEmpty() && entry.canonicalFilePath() == target)
@@ -41,17 +40,16 @@ NamedPort resolve_port(const QString &argument)
     port.label = argument;
     if (argument.startsWith(QLatin1String("serial:"))) {
         const QString wanted = argument.mid(7);
-        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-            if (!wanted.isEmpty() && info.serialNumber() == wanted) {
-                port.device = info.systemLocation();
+        for (const AdapterDetails &adapter : list_adapter_details()) {
+            if (!wanted.isEmpty() && adapter.serial_number == wanted) {
+                port.device = adapter.system_location;
                 break;
             }
         }
     } else {
         port.device = device_name(argument);
     }
-    const QFileInfo file(port.device);
-    port.exists = !port.device.isEmpty() && file.exists();
-    port.identity = port.exists ? file.canonicalFilePath() : (port.device.isEmpty() ? argument : port.device);
+    port.exists = !port.device.isEmpty() && device_exists(port.device);
+    port.identity = port.exists ? device_identity(port.device) : (port.device.isEmpty() ? argument : port.device);
     return port;
 }

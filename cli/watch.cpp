@@ -3,13 +3,14 @@
 #include "cli/port_names.h"
 #include "cli/signal_watch.h"
 #include "engine/fixture_loop.h"
+#include "engine/image.h"
 #include "engine/log_format.h"
+#include "engine/messages.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -83,28 +84,19 @@ QString station_text(const FixtureLoop &station)
         .arg(tally.mean_seconds(), 0, 'f', 1);
 }
 
-QString sha256_of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
-
 // One --watch run: the station, and everything it reports.
 class WatchSession
 {
 public:
-    WatchSession(const CommandLine &line, const QStringList &ports, const QMap<QString, QString> &devices);
+    WatchSession(const CommandLine &line, std::shared_ptr<const Image> image, const QStringList &ports,
+                 const QMap<QString, QString> &devices);
 
     // Until --count units or abort(); returns the exit code.
     int run();
     void abort() { station.abort(); }
 
 private:
-    static FixtureOptions fixture_options(const CommandLine &line);
+    static FixtureOptions fixture_options(const CommandLine &line, std::shared_ptr<const Image> image);
     void announce();
     void unit_started(const QString &port, int unit, int total);
     void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason, double s);
@@ -113,6 +105,7 @@ private:
     int finish();
 
     const CommandLine &line;
+    const std::shared_ptr<const Image> image;
     const QStringList ports;
     WatchReport report;
     FixtureLoop station;
@@ -121,10 +114,10 @@ private:
     bool cut_short = false;
 };
 
-WatchSession::WatchSession(const CommandLine &line, const QStringList &ports,
-                           const QMap<QString, QString> &devices)
-    : line(line), ports(ports), report(line),
-      station(ports, line.file, fixture_options(line), line.count, devices)
+WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image> image,
+                           const QStringList &ports, const QMap<QString, QString> &devices)
+    : line(line), image(image), ports(ports), report(line),
+      station(ports, line.file, fixture_options(line, image), line.count, devices)
 {
     QObject::connect(&station, &FixtureLoop::unit_started,
                      [this](const QString &port, int unit, int total) { unit_started(port, unit, total); });
@@ -157,9 +150,10 @@ WatchSession::WatchSession(const CommandLine &line, const QStringList &ports,
                      [this] { report.event(QStringLiteral("station"), station_fields(station)); });
 }
 
-FixtureOptions WatchSession::fixture_options(const CommandLine &line)
+FixtureOptions WatchSession::fixture_options(const CommandLine &line, std::shared_ptr<const Image> image)
 {
     FixtureOptions options;
+    options.update.image = std::move(image);
     options.retries = line.retries;
     options.gone_after_ms = qRound(line.gone_after_seconds * 1000);
     options.update.explain_open_failure = true;
@@ -179,11 +173,10 @@ int WatchSession::run()
 
 void WatchSession::announce()
 {
-    const QFileInfo image(line.file);
-    const QString sha = sha256_of(line.file);
+    const QString sha = image->sha256_hex();
     report.event(QStringLiteral("run_start"),
                  {{QStringLiteral("image"), line.file},
-                  {QStringLiteral("bytes"), image.size()},
+                  {QStringLiteral("bytes"), image->bytes.size()},
                   {QStringLiteral("sha256"), sha},
                   {QStringLiteral("ports"), QJsonArray::fromStringList(ports)},
                   {QStringLiteral("watch"), true},
@@ -193,7 +186,7 @@ void WatchSession::announce()
     report.to_file(
         QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, watching ports %6\n")
             .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
-            .arg(image.size())
+            .arg(image->bytes.size())
             .arg(sha, ports.join(QStringLiteral(", "))));
     report.human(
         QStringLiteral("watching %1: put a module into a fixture").arg(ports.join(QStringLiteral(", "))));
@@ -299,17 +292,24 @@ int run_watch(const CommandLine &line)
 {
     if (!line.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
-    const QFileInfo image(line.file);
-    if (!image.isFile() || !image.isReadable()) {
-        put(stderr, QStringLiteral("tessik-update-tool: cannot read the image %1\n").arg(line.file));
-        return exit_usage;
-    }
     QStringList ports;
     QMap<QString, QString> devices;
     if (!resolve_ports(line.ports, ports, devices))
         return exit_usage;
+    // Read once: every unit of the station gets exactly these bytes.
+    const ImageRead read = read_image(line.file);
+    const QString problem = !read.image                   ? read.message
+                            : read.image->bytes.isEmpty() ? messages::image_empty(line.file)
+                                                          : QString();
+    if (!problem.isEmpty()) {
+        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(problem));
+        return exit_usage;
+    }
     SignalWatch signals_in; // before any update starts a thread
-    WatchSession session(line, ports, devices);
+    WatchSession session(line, read.image, ports, devices);
     signals_in.on_signal([&session] { session.abort(); }, exit_aborted);
+    QObject interrupt_context;
+    on_console_interrupt(
+        &interrupt_context, [&session] { session.abort(); }, exit_aborted);
     return session.run();
 }

@@ -55,6 +55,7 @@ signals:
     void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
+    void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
     void finished();
 
 private:

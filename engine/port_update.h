@@ -1,8 +1,10 @@
 #pragma once
 
 #include "engine/clock.h"
+#include "engine/handshake.h"
+#include "engine/image.h"
 #include "engine/outcome.h"
-#include "protocol/ok_reply.h"
+#include "engine/xmodem_sender.h"
 #include "protocol/wire.h"
 #include "serial/transport.h"
 
@@ -10,18 +12,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <cstdio>
 #include <functional>
 #include <memory>
 
 class QTimer;
 class Thread;
-
-enum class XmodemPhase : quint8 {
-    start = 0, // waiting for the receiver's 'C' or NAK
-    block = 1, // a block is outstanding
-    eot = 2,   // the EOT is outstanding
-};
 
 using TransportFactory = std::function<std::unique_ptr<Transport>(const QString &device)>;
 
@@ -34,20 +29,25 @@ struct UpdateOptions
     bool explain_open_failure = false; // a log line says why a port did not open
     int open_pause_ms = wire::open_pause_ms;
     int reboot_pause_ms = wire::reboot_pause_ms;
+    // The bytes to send, read once by the caller; null: the port reads its
+    // file when it begins.
+    std::shared_ptr<const Image> image;
 };
 
 // One port's update from start to end: baud-rate scan, opening the port,
-// "+++" and reboot or the reset handshake, the XMODEM transfer, the result.
-// It owns its port, its timers, its open image and its sender state, shows
-// nothing and reports through its signals only. Nothing in it blocks for
-// longer than a write: the pauses are timers.
-class PortUpdate : public QObject
+// the handshake into the boot loader, the XMODEM transfer, the result. The
+// handshake and the sender are state machines; this owns the port, the
+// image's bytes and one timer armed for the machines' next deadline, feeds
+// them the module's bytes as they arrive, and ends in one place. It shows
+// nothing and reports through its signals only.
+class PortUpdate : public QObject, private HandshakeHost
 {
     Q_OBJECT
 
 public:
     PortUpdate(const QString &port_name, const QString &firmware_path, UpdateOptions options = {},
                QObject *parent = nullptr);
+    // A transfer still going is cancelled (CAN CAN) before the port closes.
     ~PortUpdate() override;
 
     const QString &port_name() const { return name; }
@@ -62,25 +62,25 @@ public:
     // as failed with `aborted`. Nothing happens once the update has ended.
     void abort();
 
-    // Reopens and measures the image and resets the transfer state; 0 when
-    // the image is ready, 1 when it cannot be read.
+    // Takes the image (reads the file, or the bytes given in the options)
+    // and resets the transfer state; 0 when the image is ready, 1 when not.
     int prepare_update();
 
     // State, for front ends and tests.
     qint64 total_bytes() const { return image_size; }
-    qint64 bytes_sent() const { return sent_bytes; }
-    QByteArray last_frame() const { return frame; }
-    quint8 block_number() const { return next_block_number; }
-    XmodemPhase xmodem_phase() const { return phase; }
-    quint8 retry_count() const { return retries; }
+    qint64 bytes_sent() const { return sender ? sender->bytes_sent() : 0; }
+    QByteArray last_frame() const { return sender ? sender->last_frame() : QByteArray(); }
+    quint8 block_number() const; // of the next block to go out
+    XmodemPhase xmodem_phase() const { return sender ? sender->phase() : XmodemPhase::start; }
+    quint8 retry_count() const { return handshake ? handshake->retry_count() : 0; }
     quint8 app_damaged() const { return damaged; }
     QString rate_text() const { return found_rate; }
-    bool image_open() const { return image_file != nullptr; }
-    bool waiting() const; // a timer or the scan is running
-    const QTimer *recv_poll_timer() const { return recv_timer; }
-    const QTimer *xmodem_poll_timer() const { return xmodem_timer; }
-    const QTimer *reset_poll_timer() const { return reset_timer; }
+    bool image_open() const { return image != nullptr; } // held until the update ends
+    std::shared_ptr<const Image> image_sent() const { return taken; }
+    bool waiting() const; // the timer or the scan is running
     bool scanning() const { return stage == Stage::scanning; }
+    bool transferring() const { return stage == Stage::transferring; }
+    bool waiting_for_boot_loader() const;
     Transport *port() const { return link.get(); }
 
 signals:
@@ -89,66 +89,54 @@ signals:
     void notice(NoticeKind kind, const QString &title, const QString &text);
     void rate_found(int baud);
     void reset_needed();
+    void image_taken(const QString &path, qint64 bytes, const QString &sha256);
     void finished(PortResult result, FailReason reason);
 
 public slots:
     // Starts the update: prepares the image, then scans for the module's rate.
     void send_file();
     void get_scan_result(bool found, QString rate, quint8 open_failed, quint8 mode);
-    void recv_bit();
-    void check_reset();
-    void recv_xmodem_bit();
+    // The steps of the handshake and the transfer: each reads what the
+    // module sent and runs what is due (the timer and the port call them).
+    void recv_bit() { service(); }
+    void check_reset() { service(); }
+    void recv_xmodem_bit() { service(); }
 
 private:
     enum class Stage {
         idle,
         scanning,
-        opening,
-        waiting_ok,
-        rebooting,
-        waiting_boot_loader,
+        open_failed, // pausing before the failure, as after an open
+        handshake,
         transferring,
         ended,
     };
 
-    // The port
+    // HandshakeHost
+    void write_command(const QByteArray &bytes) override;
+    void set_rate(int baud) override;
+
     quint8 open_update_port();
-    void send_cmd(const QByteArray &cmd);
     void write_bytes(const QByteArray &bytes);
-    quint8 poll_ok_reply();
-    void send_escape();
     void close_port();
-    void send_update_request();
     bool port_failed() const;
-
-    // Update control
-    void after_open_pause_step();
-    void after_reboot_pause();
-    void hand_over_to_sender();
     void stop_scan();
+    void image_failed();
+    void open_failed();
+    static FailReason reason_for(OpenFailure failure);
 
-    // Sender
-    void on_start_reply();
-    void on_block_reply();
-    void on_eot_reply();
-    void on_input();
-    void send_next_block();
-    void after_duplicate_settle();
-    void send_block(const unsigned char *data, bool use_crc, quint8 number);
-    void send_eot();
-    void write_eot();
-    bool rewrite_last_frame(FailReason reason_past_limit);
-    void finish_update();
-    void cancel_transfer(FailReason reason);
-    void fail_update(FailReason reason);
+    void service();
+    void step_handshake(const QByteArray &input, qint64 now);
+    void hand_over(qint64 now);
+    void step_sender(const QByteArray &input, qint64 now);
+    void arm();
+    void fail(FailReason reason);
     void end(PortResult result, FailReason reason);
-    void close_image();
 
     void log(const QString &body);
     void log_port(const QString &message);
     void tell(NoticeKind kind, const QString &title, const QString &text);
     qint64 now_ms() const { return clock->now_ms(); }
-    void pause_then(int ms, void (PortUpdate::*step)());
 
     const QString name;
     const QString firmware_path;
@@ -160,36 +148,17 @@ private:
     std::unique_ptr<Transport> link;
     QPointer<Thread> scan_thread;
     OpenFailure scan_open_failure = OpenFailure::none;
-    QTimer *recv_timer;
-    QTimer *xmodem_timer;
-    QTimer *reset_timer;
-    QTimer *pause_timer;
-    void (PortUpdate::*after_pause)() = nullptr;
-    quint8 opened_result = 1;
+    QTimer *deadline_timer;
+    qint64 open_failed_until_ms = 0;
+    bool in_service = false;
 
     QString found_rate;
     quint8 damaged = 0;
-    quint8 retries = 0;
-    OkReplyState ok_state;
-
-    std::FILE *image_file = nullptr;
+    std::shared_ptr<const Image> image; // while the update runs
+    std::shared_ptr<const Image> taken; // what this update sends or sent
+    QString image_message;
     qint64 image_size = 0;
-    qint64 sent_bytes = 0;
-    qint64 file_offset = 0;
-    quint32 block_length = 0;
-    quint8 next_block_number = 1;
-    XmodemPhase phase = XmodemPhase::start;
-    quint8 use_crc = 1;
-    unsigned char block_data[128] = {};
-    QByteArray frame;
-
-    // Bounds of the sender (milliseconds of the clock)
-    qint64 phase_started_ms = 0;
-    qint64 last_write_ms = 0;
-    int frame_tries = 0;
-    int eot_count = 0;
-    bool in_reply = false;
-    // Block 1 was written again for a start character that crossed it: the
-    // receiver may acknowledge both copies.
-    bool duplicate_ack_possible = false;
+    qint64 progress_shown = 0;
+    std::unique_ptr<Handshake> handshake;
+    std::unique_ptr<XmodemSender> sender;
 };

@@ -65,6 +65,7 @@ signals:
     void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
+    void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
     void port_finished(const QString &port, PortResult result, FailReason reason, double seconds);
     void finished();
 

@@ -2,15 +2,25 @@
 
 #include "platform/trace.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
+#include <QMap>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <QWinEventNotifier>
 #include <windows.h>
+
+#include <initguid.h> // first: GUID_DEVCLASS_PORTS is then defined here, not only declared
+
+#include <devguid.h>
+#include <setupapi.h>
+#include <shellapi.h>
 #else
+#include <QSerialPortInfo>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -21,19 +31,149 @@
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports)
 {
     QStringList names = system_ports;
-    const QChar separator = QLatin1Char(':');
+    const QChar separator = QDir::listSeparator();
     for (const QString &path : extra_ports.split(separator, Qt::SkipEmptyParts))
         names << path.trimmed();
     names.removeAll(QString());
     return names;
 }
 
+QString port_name_from_registry_data(const QByteArray &data)
+{
+    QString name;
+    for (const char byte : data) {
+        if (byte != 0)
+            name += QChar(static_cast<uchar>(byte));
+    }
+    return name;
+}
+
+void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapter)
+{
+    const QRegularExpression ids(QStringLiteral("VID_([0-9A-F]{4})[&+]PID_([0-9A-F]{4})"),
+                                 QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = ids.match(instance_id);
+    if (match.hasMatch())
+        adapter.vid_pid = (match.captured(1) + QLatin1Char(':') + match.captured(2)).toLower();
+    const QStringList parts = instance_id.split(QLatin1Char('\\'));
+    if (parts.size() != 3)
+        return;
+    if (parts[0].compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) {
+        if (!parts[2].contains(QLatin1Char('&'))
+            && !parts[1].contains(QLatin1String("&MI_"), Qt::CaseInsensitive))
+            adapter.serial_number = parts[2];
+    } else if (parts[0].compare(QLatin1String("FTDIBUS"), Qt::CaseInsensitive) == 0) {
+        const QStringList fields = parts[1].split(QLatin1Char('+'));
+        if (fields.size() == 3)
+            adapter.serial_number = fields[2];
+    }
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+QString device_property(HDEVINFO devices, SP_DEVINFO_DATA &device, DWORD property)
+{
+    wchar_t text[512] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr,
+                                           reinterpret_cast<BYTE *>(text), sizeof text - sizeof(wchar_t),
+                                           nullptr))
+        return QString();
+    return QString::fromWCharArray(text);
+}
+
+// What Plug and Play knows of the serial ports present: description,
+// manufacturer and USB identity, by port name. Ports without a device node
+// (some virtual ones) are not in it.
+QMap<QString, AdapterDetails> plug_and_play_ports()
+{
+    QMap<QString, AdapterDetails> ports;
+    const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return ports;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        wchar_t name[64] = {};
+        DWORD size = sizeof name - sizeof(wchar_t);
+        DWORD type = 0;
+        const bool named =
+            RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size)
+                == ERROR_SUCCESS
+            && type == REG_SZ;
+        RegCloseKey(key);
+        if (!named)
+            continue;
+        AdapterDetails adapter;
+        adapter.description = device_property(devices, device, SPDRP_FRIENDLYNAME);
+        if (adapter.description.isEmpty())
+            adapter.description = device_property(devices, device, SPDRP_DEVICEDESC);
+        adapter.manufacturer = device_property(devices, device, SPDRP_MFG);
+        wchar_t instance_id[512] = {};
+        if (SetupDiGetDeviceInstanceIdW(devices, &device, instance_id, 511, nullptr))
+            usb_ids_from_instance_id(QString::fromWCharArray(instance_id), adapter);
+        ports.insert(QString::fromWCharArray(name), adapter);
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return ports;
+}
+
+struct RegistryPort
+{
+    QString port_name;  // COM3
+    QString value_name; // \Device\Serial0, \Device\USBSER000: the driver's name
+};
+
+// The values of HARDWARE\DEVICEMAP\SERIALCOMM: one per serial port the
+// system knows now. A value that cannot be read stands as "nokey".
+QVector<RegistryPort> registry_ports()
+{
+    QVector<RegistryPort> ports;
+    HKEY registry_key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &registry_key)
+        != ERROR_SUCCESS)
+        return ports;
+    for (DWORD index = 0; index < 4096; ++index) {
+        wchar_t value_name[256];
+        DWORD name_length = 256;
+        BYTE data[256];
+        DWORD data_length = sizeof data;
+        DWORD type = 0;
+        const LONG rc =
+            RegEnumValueW(registry_key, index, value_name, &name_length, nullptr, &type, data, &data_length);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        RegistryPort port;
+        if (rc == ERROR_SUCCESS) {
+            port.port_name = port_name_from_registry_data(
+                QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(data_length)));
+            port.value_name = QString::fromWCharArray(value_name, static_cast<int>(name_length));
+        } else {
+            port.port_name = QStringLiteral("nokey");
+        }
+        ports << port;
+    }
+    RegCloseKey(registry_key);
+    return ports;
+}
+
+} // namespace
+#endif
+
 QStringList list_port_names()
 {
     QStringList system_ports;
     if (qgetenv("TESSIK_SYSTEM_PORTS") != "off") {
+#ifdef Q_OS_WIN
+        for (const RegistryPort &port : registry_ports())
+            system_ports << port.port_name;
+#else
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
             system_ports << info.portName();
+#endif
     }
     return merge_port_names(system_ports, qEnvironmentVariable("TESSIK_EXTRA_PORTS"));
 }
@@ -41,6 +181,17 @@ QStringList list_port_names()
 QVector<AdapterDetails> list_adapter_details()
 {
     QVector<AdapterDetails> adapters;
+#ifdef Q_OS_WIN
+    const QMap<QString, AdapterDetails> known = plug_and_play_ports();
+    for (const RegistryPort &port : registry_ports()) {
+        AdapterDetails adapter = known.value(port.port_name);
+        adapter.port_name = port.port_name;
+        adapter.system_location = device_name(port.port_name);
+        if (adapter.description.isEmpty())
+            adapter.description = port.value_name;
+        adapters << adapter;
+    }
+#else
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         AdapterDetails adapter;
         adapter.port_name = info.portName();
@@ -55,6 +206,7 @@ QVector<AdapterDetails> list_adapter_details()
         }
         adapters << adapter;
     }
+#endif
     return adapters;
 }
 
@@ -78,6 +230,116 @@ bool device_accessible(const QString &device)
     return true;
 #else
     return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#endif
+}
+
+bool device_exists(const QString &device)
+{
+#ifdef Q_OS_WIN
+    const QString prefix = QStringLiteral("\\\\.\\");
+    if (!device.startsWith(prefix))
+        return QFileInfo::exists(device);
+    const QString dos_name = device.mid(prefix.size());
+    wchar_t target[1024];
+    if (QueryDosDeviceW(reinterpret_cast<const wchar_t *>(dos_name.utf16()), target, 1024) != 0)
+        return true;
+    for (const RegistryPort &port : registry_ports()) {
+        if (port.port_name.compare(dos_name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+#else
+    return QFileInfo::exists(device);
+#endif
+}
+
+QString device_identity(const QString &device)
+{
+#ifdef Q_OS_WIN
+    // COM names are case-blind; "\\.\COM3" and "\\.\com3" are one port.
+    return device.toUpper();
+#else
+    return QFileInfo(device).canonicalFilePath();
+#endif
+}
+
+QStringList command_line_arguments(int argc, char *argv[])
+{
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    int count = 0;
+    if (wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments << QString::fromWCharArray(wide[i]);
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Console control handlers are per process and run in a thread of their own:
+// they only set the event that the notifier hands to the event loop.
+HANDLE interrupt_event = nullptr;
+LONG interrupts_seen = 0;
+int interrupt_exit_status = 1;
+
+BOOL WINAPI on_console_control(DWORD type)
+{
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        if (InterlockedIncrement(&interrupts_seen) > 1)
+            ExitProcess(static_cast<UINT>(interrupt_exit_status));
+        SetEvent(interrupt_event);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+#endif
+
+void on_console_interrupt(QObject *context, std::function<void()> on_interrupt, int exit_status)
+{
+#ifdef Q_OS_WIN
+    if (!interrupt_event)
+        interrupt_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    interrupt_exit_status = exit_status;
+    auto *notifier = new QWinEventNotifier(interrupt_event, context);
+    QObject::connect(notifier, &QWinEventNotifier::activated, context, [on_interrupt] { on_interrupt(); });
+    SetConsoleCtrlHandler(on_console_control, TRUE);
+#else
+    Q_UNUSED(context);
+    Q_UNUSED(on_interrupt);
+    Q_UNUSED(exit_status);
+#endif
+}
+
+void prepare_console(bool window_mode)
+{
+#ifdef Q_OS_WIN
+    // A console program started from Explorer gets a console of its own, the
+    // only process in it: the window has no use for it.
+    DWORD processes[2];
+    if (window_mode && GetConsoleProcessList(processes, 2) == 1) {
+        FreeConsole();
+        return;
+    }
+    SetConsoleOutputCP(CP_UTF8);
+    // Qt's own messages and --verbose's trace: to standard error even without a
+    // console window (a script's pipe), not to the debugger channel.
+    if (!window_mode)
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
+#else
+    Q_UNUSED(window_mode);
 #endif
 }
 

@@ -4,14 +4,19 @@
 // of serial ports comes from, how a port name becomes a device name, blocking
 // pauses, and opening the firmware image as raw bytes.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 #include <cstdio>
+#include <functional>
+
+class QObject;
 
 // Names of the machine's serial ports followed by the entries of the
-// environment variable TESSIK_EXTRA_PORTS (paths separated by ':'), each
+// environment variable TESSIK_EXTRA_PORTS (paths separated by ':', on
+// Windows by ';'), each
 // listed under its full path. TESSIK_SYSTEM_PORTS=off leaves the machine's
 // own ports out (tests and demos use it).
 QStringList list_port_names();
@@ -30,8 +35,19 @@ struct AdapterDetails
 // The machine's serial ports with their details (none of TESSIK_EXTRA_PORTS).
 QVector<AdapterDetails> list_adapter_details();
 
+// The USB identity in a Windows device instance ID: "USB\VID_0403&PID_6001\A5028"
+// or "FTDIBUS\VID_0403+PID_6001+A5028A\0000" give vid_pid "0403:6001" and
+// serial_number "A5028" or "A5028A"; a serial part made up by Windows (with
+// '&') is no serial number. Fields the ID does not hold are left empty.
+void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapter);
+
 // Pure part of list_port_names, for tests.
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports);
+
+// A port name from the data of a value under HARDWARE\DEVICEMAP\SERIALCOMM:
+// every zero byte skipped, every other byte one character (UTF-16 "COM3"
+// becomes COM3, whatever the value's type).
+QString port_name_from_registry_data(const QByteArray &data);
 
 // The device to open for a listed port name: "\\.\" + name on Windows;
 // elsewhere the name itself when it is an absolute path, else "/dev/" + name.
@@ -39,6 +55,28 @@ QString device_name(const QString &port_name);
 
 // True when this user may open the device for reading and writing.
 bool device_accessible(const QString &device);
+
+// True when the device is there (a file on Linux, a DOS device such as COM3
+// on Windows).
+bool device_exists(const QString &device);
+
+// One name for every path of the same device (links resolved), to tell
+// when one device is named twice.
+QString device_identity(const QString &device);
+
+// The program's arguments as the system passed them: on Windows from the
+// wide-character command line, so non-ASCII file names arrive intact.
+QStringList command_line_arguments(int argc, char *argv[]);
+
+// Command-line use from a Windows console: a program started from Explorer
+// for its window gives its own console back; standard output and error use
+// UTF-8, Qt's messages go to standard error. Does nothing elsewhere.
+void prepare_console(bool window_mode);
+
+// Windows: Ctrl+C, Ctrl+Break or closing the console calls on_interrupt in
+// context's event loop; a second one ends the program at once with
+// exit_status. Elsewhere it does nothing (signals are the front end's).
+void on_console_interrupt(QObject *context, std::function<void()> on_interrupt, int exit_status);
 
 // Opens the image read-only as raw bytes; any path (non-ASCII included).
 // Null, with errno set, when it cannot be opened or is not a regular file

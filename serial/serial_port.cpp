@@ -14,21 +14,6 @@
 #include <unistd.h>
 #endif
 
-bool is_supported_rate(int rate)
-{
-    switch (rate) {
-    case 9600:
-    case 14400:
-    case 19200:
-    case 38400:
-    case 57600:
-    case 115200:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out, in
 // that order: the line settings of every port the tool opens.
 void SerialPort::apply_line_settings()

@@ -1,5 +1,9 @@
 #pragma once
 
+#ifdef _WIN32
+#include "serial/win_serial_port.h"
+#else
+
 #include "serial/transport.h"
 
 #include <QByteArray>
@@ -105,5 +109,4 @@ private:
     qint64 line_busy_until_us = 0;
 };
 
-// The rates the tool accepts from a rate text; any other leaves the port as it is.
-bool is_supported_rate(int rate);
+#endif // _WIN32

@@ -49,3 +49,6 @@ public:
     // the reader still polls. Lines without notifications ignore it.
     virtual void set_input_hint(std::function<void()> hint) { Q_UNUSED(hint); }
 };
+
+// The rates the tool accepts from a rate text; any other leaves the port as it is.
+bool is_supported_rate(int rate);

@@ -1,5 +1,5 @@
-// Starts an update like the operator would, then closes the window while the
-// scan thread still runs; exits with the event loop's exit code, as the tool does.
+// Starts an update like the operator would, then closes the window DELAY_MS
+// later (during the scan or the transfer); exits with the event loop's exit code, as the tool does.
 //   close_during_scan IMAGE PORT DELAY_MS
 
 #include "window_probe.h"

@@ -58,6 +58,7 @@ private slots:
         QCOMPARE(run.of(QStringLiteral("rate")).size(), 2);
         QCOMPARE(run.of(QStringLiteral("port_end")).size(), 2);
         for (const QJsonObject &end : run.of(QStringLiteral("port_end"))) {
+            QCOMPARE(end.value(QStringLiteral("sha256")), start.value(QStringLiteral("sha256")));
             QCOMPARE(end.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
             QCOMPARE(end.value(QStringLiteral("reason")).toString(), QStringLiteral("ok"));
         }
@@ -80,6 +81,34 @@ private slots:
         QVERIFY(first.waitForFinished(5000) && second.waitForFinished(5000));
         QCOMPARE(first.outData(), image_bytes(image));
         QCOMPARE(second.outData(), image_bytes(image));
+    }
+
+    // Healthy modules at their own pace: a first block slow enough to be
+    // written twice and its duplicate answered late (CRC), start characters
+    // crossing block 1 (checksum), slow writes, the last block damaged once.
+    void slow_modules_are_updated_and_reported_truly()
+    {
+        const QStringList pace = quick + QStringList({QStringLiteral("--block-write"), QStringLiteral("30"),
+                                                      QStringLiteral("--duplicate-answer"), QStringLiteral("95"),
+                                                      QStringLiteral("--nak-block"), QStringLiteral("20")});
+        SimModule slow_erase(pace + QStringList({QStringLiteral("--first-block-write"), QStringLiteral("10500")}));
+        SimModule crossing(pace + QStringList({QStringLiteral("--checksum"), QStringLiteral("--start-repeat"),
+                                               QStringLiteral("5"), QStringLiteral("--pace")}));
+        QVERIFY(slow_erase.start() && crossing.start());
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 20 * 128 - 50);
+        const Run run = run_tool({QStringLiteral("--json"), QStringLiteral("--parallel"), QStringLiteral("--file"), image,
+                                  QStringLiteral("--port"), slow_erase.link(), QStringLiteral("--port"), crossing.link()});
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
+        const QString sha = run.events.first().value(QStringLiteral("sha256")).toString();
+        QCOMPARE(run.of(QStringLiteral("port_end")).size(), 2);
+        for (const QJsonObject &end : run.of(QStringLiteral("port_end")))
+            QCOMPARE(end.value(QStringLiteral("sha256")).toString(), sha);
+        for (SimModule *sim : {&slow_erase, &crossing}) {
+            QVERIFY(sim->waitForFinished(5000));
+            QCOMPARE(sim->outData(), image_bytes(image));
+            QCOMPARE(sim->result().value(QStringLiteral("blocks")).toInt(), 20);
+        }
     }
 
     void a_failure_ends_the_run_unless_keep_going()

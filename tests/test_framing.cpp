@@ -184,6 +184,50 @@ private slots:
         QCOMPARE(device_name(QStringLiteral("/tmp/sim/ttySIM")), QStringLiteral("/tmp/sim/ttySIM"));
 #endif
     }
+
+    // The data of a SERIALCOMM value as Windows stores it, whatever its type.
+    void port_name_from_registry_value_data()
+    {
+        const auto utf16 = [](const QString &text, int terminators) {
+            return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2)
+                   + QByteArray(2 * terminators, '\0');
+        };
+        const struct
+        {
+            QByteArray data;
+            QString name;
+        } cases[] = {
+            {utf16(QStringLiteral("COM7"), 1), QStringLiteral("COM7")},
+            {utf16(QStringLiteral("COM12"), 0), QStringLiteral("COM12")},
+            {QByteArray("COM3", 5), QStringLiteral("COM3")}, // 8-bit text
+            {QByteArray(2, '\0'), QString()},
+            {QByteArray(), QString()},
+        };
+        for (const auto &c : cases)
+            QCOMPARE(port_name_from_registry_data(c.data), c.name);
+    }
+
+    void usb_identity_from_windows_instance_ids()
+    {
+        const struct
+        {
+            const char *instance_id;
+            const char *vid_pid;
+            const char *serial_number;
+        } cases[] = {
+            {"USB\\VID_0403&PID_6001\\A50285BI", "0403:6001", "A50285BI"},
+            {"FTDIBUS\\VID_0403+PID_6015+DK0B1WJXA\\0000", "0403:6015", "DK0B1WJXA"},
+            {"USB\\VID_10C4&PID_EA60\\5&2C6B3E1A&0&2", "10c4:ea60", ""},      // made up by Windows
+            {"USB\\VID_2341&PID_0043&MI_00\\7&1A2B&0&0000", "2341:0043", ""}, // an interface
+            {"ACPI\\PNP0501\\1", "", ""},
+        };
+        for (const auto &c : cases) {
+            AdapterDetails adapter;
+            usb_ids_from_instance_id(QString::fromLatin1(c.instance_id), adapter);
+            QCOMPARE(adapter.vid_pid, QString::fromLatin1(c.vid_pid));
+            QCOMPARE(adapter.serial_number, QString::fromLatin1(c.serial_number));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPureLogic)

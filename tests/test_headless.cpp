@@ -45,15 +45,20 @@ private slots:
         QVERIFY(run.out.contains(sim.link() + QStringLiteral("对应设备升级失败\n")));
     }
 
-    void missing_image_is_reported_on_stderr()
+    // A missing or empty image is a usage error: no module is touched.
+    void image_that_cannot_be_sent_touches_no_port()
     {
         SimModule sim({});
         QVERIFY(sim.start());
-        const Run run = run_tool({QStringLiteral("--file"), QStringLiteral("/nonexistent/image.bin"),
-                                  QStringLiteral("--port"), sim.link()});
-        QCOMPARE(run.exit_code, 1);
-        QVERIFY(run.err.contains(QStringLiteral("警告: 打开升级文件失败\n")));
-        QVERIFY(run.out.contains(sim.link() + QStringLiteral("打开升级文件失败\n")));
+        QTemporaryDir dir;
+        for (const QString &image : {QStringLiteral("/nonexistent/image.bin"), write_image(dir, 0)}) {
+            const Run run = run_tool({QStringLiteral("--file"), image, QStringLiteral("--port"), sim.link()});
+            QCOMPARE(run.exit_code, 2);
+            QVERIFY2(run.err.startsWith(QStringLiteral("tessik-update-tool: ")) && run.err.contains(image),
+                     qPrintable(run.err));
+            QVERIFY(run.out.isEmpty());
+        }
+        QVERIFY(sim.received(0).isEmpty());
     }
 
     void bad_arguments_data()

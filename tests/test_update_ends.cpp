@@ -1,5 +1,6 @@
 // Updates that cannot start: the port held by another program, the window's
-// port operations on bad entries, and closing the window during a scan.
+// port operations on bad entries, and closing the window during a scan or
+// a transfer.
 
 #include "pty_pair.h"
 #include "tools/line_rate.h"
@@ -72,6 +73,29 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         QVERIFY2(!errors.contains("QThread: Destroyed"), errors.constData());
         QVERIFY2(!errors.contains("abort"), errors.constData());
+    }
+
+    // The module's receiver hears CAN CAN before the port closes.
+    void closing_the_window_mid_transfer()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("115200"), QStringLiteral("--block-write"),
+                       QStringLiteral("20")});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("image.bin"));
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(sample_image(128 * 1000)); // 20 s of block writes
+        file.close();
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TESSIK_EXTRA_PORTS"), sim.link());
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(TESSIK_CLOSE_DURING_SCAN_PATH), {image, sim.link(), QStringLiteral("9000")});
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(wait_until([&] { return event_time(sim, QStringLiteral("tool_can")) >= 0; }, 1000));
+        QVERIFY(event_time(sim, QStringLiteral("first_block")) >= 0);
     }
 };
 

@@ -28,7 +28,7 @@ private slots:
         rig.update_all();
         QVERIFY(!rig.probe->update_button()->isEnabled());
         QVERIFY(rig.probe->scanning());
-        QVERIFY(wait_until([&] { return rig.probe->xmodem_active(); }, 30000));
+        QVERIFY(wait_until([&] { return rig.probe->xmodem_active() || rig.probe->idle(); }, 30000));
         QCOMPARE(rig.probe->rate_text(), QString::number(app_baud));
         QVERIFY(wait_until([&] { return rig.probe->idle(); }, 30000));
 

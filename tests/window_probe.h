@@ -107,8 +107,8 @@ public:
     QByteArray last_frame() const { return update() ? update()->last_frame() : QByteArray(); }
     int block_number() const { return update() ? update()->block_number() : 1; }
     int xmodem_phase() const { return update() ? int(update()->xmodem_phase()) : 0; }
-    bool xmodem_active() const { return update() && update()->xmodem_poll_timer()->isActive(); }
-    bool reset_active() const { return update() && update()->reset_poll_timer()->isActive(); }
+    bool xmodem_active() const { return update() && update()->transferring(); }
+    bool reset_active() const { return update() && update()->waiting_for_boot_loader(); }
 
     // Operations
     void open_file() { w.open_file(); }

@@ -43,6 +43,16 @@ int hexDigit(char c)
     return -1;
 }
 
+// Milliseconds on the command line, seconds in the options.
+bool parseMilliseconds(const std::string& text, double& seconds)
+{
+    double ms = 0;
+    if (!parseSeconds(text, ms) || ms < 0)
+        return false;
+    seconds = ms / 1000;
+    return true;
+}
+
 bool parseHex(const std::string& text, std::string& bytes)
 {
     if (text.empty() || text.size() % 2 != 0)
@@ -188,6 +198,9 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
               o.startRepeat = ms / 1000;
               return true;
           } },
+        { "--block-write", [&o](const std::string& v) { return parseMilliseconds(v, o.blockWrite); } },
+        { "--first-block-write", [&o](const std::string& v) { return parseMilliseconds(v, o.firstBlockWrite); } },
+        { "--duplicate-answer", [&o](const std::string& v) { return parseMilliseconds(v, o.duplicateAnswer); } },
         { "--rx-give-up", [&o](const std::string& v) {
               if (v == "off") {
                   o.rxGiveUp = -1;
@@ -317,6 +330,10 @@ void printHelp(const char* program)
         "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
         "  --start-repeat MS       repeat the start character every MS milliseconds until the first\n"
         "                          block is in (default 1000)\n"
+        "  --block-write MS        take MS milliseconds to write each new block before its ACK,\n"
+        "                          reading nothing meanwhile (default 0)\n"
+        "  --first-block-write MS  the same for block 1, e.g. a long erase (default: --block-write)\n"
+        "  --duplicate-answer MS   answer a block already stored after MS milliseconds (default 0)\n"
         "  --rx-give-up SECONDS    once a block has begun to arrive, give up after SECONDS without a\n"
         "                          byte from the tool: send CAN CAN, record 'rx_gave_up', stop\n"
         "                          receiving ('off' is the default)\n"

@@ -48,6 +48,9 @@ struct Options {
     long faultyTransfers = -1;                 // transfers the block faults apply to; -1: all
     RandomFaults randomFaults;
     double startRepeat = 1.0;                  // seconds between start characters
+    double blockWrite = 0;                     // seconds to write a new block before its ACK
+    double firstBlockWrite = -1;               // the same for block 1; negative: as blockWrite
+    double duplicateAnswer = 0;                // seconds before the ACK of a block already stored
     double rxGiveUp = -1;                      // seconds of silence; negative: never
     bool pace = false;
     bool strictLine = false;

@@ -444,6 +444,9 @@ void Simulator::startTransfer(TimePoint now)
     settings.random = opt_.randomFaults;
     settings.random.seed += transfers_++; // a transfer started over meets other faults
     settings.startRepeat = seconds(opt_.startRepeat);
+    settings.blockWrite = seconds(opt_.blockWrite);
+    settings.firstBlockWrite = seconds(opt_.firstBlockWrite < 0 ? opt_.blockWrite : opt_.firstBlockWrite);
+    settings.duplicateAnswer = seconds(opt_.duplicateAnswer);
     if (opt_.rxGiveUp >= 0)
         settings.giveUp = seconds(opt_.rxGiveUp);
     resultRecorded_ = false;

@@ -1,5 +1,7 @@
 #include "xmodem_receiver.h"
 
+#include <utility>
+
 namespace {
 
 const unsigned char SOH = 0x01;
@@ -47,7 +49,9 @@ const char* faultName(FaultKind kind)
 
 XmodemReceiver::XmodemReceiver(XmodemHost& host, const ReceiverSettings& settings)
     : host_(host), checksum_(settings.checksum), faults_(settings.faults), random_(settings.random),
-      startRepeat_(settings.startRepeat), giveUp_(settings.giveUp), faultRandom_(settings.random.seed)
+      startRepeat_(settings.startRepeat), giveUp_(settings.giveUp), blockWrite_(settings.blockWrite),
+      firstBlockWrite_(settings.firstBlockWrite), duplicateAnswer_(settings.duplicateAnswer),
+      faultRandom_(settings.random.seed)
 {
 }
 
@@ -80,17 +84,42 @@ void XmodemReceiver::start(TimePoint now)
 
 void XmodemReceiver::feed(const std::string& bytes, TimePoint now)
 {
-    for (char c : bytes) {
-        if (!active_)
-            return;
-        lastHeard_ = now;
-        feedByte(static_cast<unsigned char>(c), now);
-    }
+    if (!active_)
+        return;
+    lastHeard_ = now;
+    backlog_ += bytes;
+    drainBacklog(now);
+}
+
+// Bytes wait in the UART while the module is busy with the last frame.
+void XmodemReceiver::drainBacklog(TimePoint now)
+{
+    size_t used = 0;
+    while (used < backlog_.size() && active_ && !busyUntil_)
+        feedByte(static_cast<unsigned char>(backlog_[used++]), now);
+    backlog_.erase(0, active_ ? used : backlog_.size());
+}
+
+void XmodemReceiver::sendOut(const std::string& bytes, TimePoint now)
+{
+    if (holding_)
+        held_ += bytes;
+    else
+        host_.sendToTool(bytes, now);
 }
 
 void XmodemReceiver::tick(TimePoint now)
 {
     if (!active_)
+        return;
+    if (busyUntil_ && now >= *busyUntil_) {
+        const TimePoint done = *busyUntil_;
+        busyUntil_.reset();
+        if (!held_.empty())
+            host_.sendToTool(std::exchange(held_, std::string()), done);
+        drainBacklog(done);
+    }
+    if (busyUntil_)
         return;
     if (giveUp_ && started_ && now - lastHeard_ >= *giveUp_) {
         host_.sendToTool(std::string(2, static_cast<char>(CAN)), now);
@@ -111,6 +140,8 @@ std::optional<TimePoint> XmodemReceiver::deadline() const
 {
     if (!active_)
         return std::nullopt;
+    if (busyUntil_)
+        return busyUntil_;
     std::optional<TimePoint> earliest;
     auto keep = [&earliest](TimePoint t) {
         if (!earliest || t < *earliest)
@@ -169,13 +200,16 @@ void XmodemReceiver::frameComplete(TimePoint now)
     // Noise on a frame that came damaged can make it pass the check again (two
     // byte errors that cancel in the checksum): a frame the noise hit is NAKed
     // whatever it then holds.
+    const long storedBefore = received_;
+    holding_ = true;
     bool noise = roll(random_.corruptRx);
     if (noise) {
         inject(FaultKind::CorruptRx, block, false);
         size_t at = 1 + faultRandom_() % (frameSize() - 1);
         frame_[at] = static_cast<char>(frame_[at] ^ (1 + faultRandom_() % 255));
     }
-    if (noise || !frameIntact())
+    const bool intact = !noise && frameIntact();
+    if (!intact)
         answer(NAK, {}, block, false, now);
     else if (next)
         newBlock(block, now);
@@ -184,6 +218,16 @@ void XmodemReceiver::frameComplete(TimePoint now)
     else
         answer(NAK, {}, block, false, now);
     frame_.clear();
+    holding_ = false;
+    Duration pace = Duration::zero();
+    if (received_ > storedBefore)
+        pace = received_ == 1 ? firstBlockWrite_ : blockWrite_;
+    else if (duplicate && intact)
+        pace = duplicateAnswer_;
+    if (active_ && pace > Duration::zero())
+        busyUntil_ = now + pace;
+    else if (!held_.empty())
+        host_.sendToTool(std::exchange(held_, std::string()), now);
 }
 
 bool XmodemReceiver::frameIntact() const
@@ -211,7 +255,7 @@ void XmodemReceiver::newBlock(long n, TimePoint now)
         return;
     }
     if (faults_.can.count(n) && arrival == 1) {
-        host_.sendToTool(std::string(1, static_cast<char>(CAN)), now);
+        sendOut(std::string(1, static_cast<char>(CAN)), now);
         end(TransferEnd::SentCan);
         return;
     }
@@ -229,7 +273,7 @@ void XmodemReceiver::newBlock(long n, TimePoint now)
     }
     if (roll(random_.can)) {
         inject(FaultKind::Can, n, false);
-        host_.sendToTool(std::string(2, static_cast<char>(CAN)), now);
+        sendOut(std::string(2, static_cast<char>(CAN)), now);
         end(TransferEnd::SentCan);
         return;
     }
@@ -242,7 +286,7 @@ void XmodemReceiver::newBlock(long n, TimePoint now)
     received_ = n;
     auto custom = faults_.replyAfter.find(n);
     if (custom != faults_.replyAfter.end() && arrival == 1) {
-        host_.sendToTool(custom->second, now);
+        sendOut(custom->second, now);
         return;
     }
     // Stored just now: this is the block's first ACK, later ones answer duplicates.
@@ -295,12 +339,12 @@ void XmodemReceiver::answer(char byte, const std::string& extra, long block, boo
         bytes.push_back('C');
     }
     if (!bytes.empty())
-        host_.sendToTool(bytes, now);
+        sendOut(bytes, now);
 }
 
 void XmodemReceiver::reply(char byte, TimePoint now)
 {
-    host_.sendToTool(std::string(1, byte), now);
+    sendOut(std::string(1, byte), now);
 }
 
 // Draws from the generator only for the kinds of fault asked for.
@@ -319,6 +363,9 @@ void XmodemReceiver::inject(FaultKind kind, long block, bool eot)
 
 void XmodemReceiver::end(TransferEnd how)
 {
+    holding_ = false;
+    if (!held_.empty())
+        host_.sendToTool(std::exchange(held_, std::string()), lastHeard_);
     active_ = false;
     ended_ = how;
     frame_.clear();

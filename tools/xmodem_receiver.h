@@ -50,6 +50,11 @@ struct ReceiverSettings {
     RandomFaults random;
     Duration startRepeat = std::chrono::seconds(1);
     std::optional<Duration> giveUp;    // silence after the first SOH before giving up
+    // The module's own pace: it reads nothing while it writes a block to
+    // flash or looks up a duplicate, and answers when done.
+    Duration blockWrite = Duration::zero();      // before the ACK of a new block
+    Duration firstBlockWrite = Duration::zero(); // the same for block 1 (an erase first)
+    Duration duplicateAnswer = Duration::zero(); // before the ACK of a block already stored
 };
 
 // The boot loader's XMODEM receiver (128-byte SOH blocks, CRC or checksum).
@@ -73,6 +78,8 @@ public:
 
 private:
     void feedByte(unsigned char byte, TimePoint now);
+    void drainBacklog(TimePoint now);
+    void sendOut(const std::string& bytes, TimePoint now);
     void byteBetweenFrames(unsigned char byte, TimePoint now);
     void frameComplete(TimePoint now);
     bool frameIntact() const;
@@ -92,6 +99,11 @@ private:
     RandomFaults random_;
     Duration startRepeat_;
     std::optional<Duration> giveUp_;
+    Duration blockWrite_, firstBlockWrite_, duplicateAnswer_;
+    std::optional<TimePoint> busyUntil_; // answering the last frame then
+    std::string held_;                   // that answer
+    bool holding_ = false;
+    std::string backlog_;                // bytes that came while busy
     std::mt19937 faultRandom_;
     std::array<long, kFaultKinds> faultCounts_ {};
     bool active_ = false;

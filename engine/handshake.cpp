@@ -1,0 +1,105 @@
+#include "engine/handshake.h"
+
+#include "platform/trace.h"
+#include "protocol/wire.h"
+
+Handshake::Handshake(HandshakeHost &host, int open_pause_ms, int reboot_pause_ms)
+    : host(host), reboot_pause_ms(reboot_pause_ms), open_pause_ms(open_pause_ms)
+{
+}
+
+void Handshake::start(qint64 now)
+{
+    current = HandshakeStep::opening;
+    due_ms = now + qMax(open_pause_ms, 0);
+}
+
+qint64 Handshake::deadline() const
+{
+    return ended() ? -1 : due_ms;
+}
+
+void Handshake::tick(qint64 now)
+{
+    if (ended() || now < due_ms)
+        return;
+    switch (current) {
+    case HandshakeStep::opening:
+        pending.clear(); // what the port held before "+++" is stale
+        current = HandshakeStep::waiting_ok;
+        host.write_command(wire::escape_sequence());
+        due_ms = now + wire::first_ok_poll_ms;
+        break;
+    case HandshakeStep::waiting_ok:
+        poll_ok(now);
+        break;
+    case HandshakeStep::rebooting:
+        host.set_rate(wire::boot_loader_rate);
+        request_update();
+        pending.clear(); // the boot loader's 'C' comes after the request
+        current = HandshakeStep::handed_over;
+        break;
+    case HandshakeStep::waiting_boot_loader:
+        poll_boot_loader(now);
+        break;
+    case HandshakeStep::handed_over:
+    case HandshakeStep::timed_out:
+        break;
+    }
+}
+
+// One byte per poll; "+++" again whenever a poll finds nothing.
+void Handshake::poll_ok(qint64 now)
+{
+    const int read_length = pending.isEmpty() ? 0 : 1;
+    const unsigned char ch = read_length == 1 ? static_cast<unsigned char>(pending.at(0)) : '\n';
+    if (read_length == 1)
+        pending.remove(0, 1);
+    const OkPoll poll = ok_reply_step(ok_state, read_length, ch);
+    if (poll == OkPoll::nothing_read)
+        host.write_command(wire::escape_sequence());
+    if (poll == OkPoll::recognised) {
+        host.write_command(wire::reboot_command());
+        current = HandshakeStep::rebooting;
+        due_ms = now + qMax(reboot_pause_ms, 0);
+        return;
+    }
+    ++retries;
+    qCDebug(trace) << "timer_count = " << int(retries);
+    if (retries == wire::ok_poll_limit) {
+        host.set_rate(wire::boot_loader_rate);
+        request_update();
+        current = HandshakeStep::waiting_boot_loader;
+        pending.clear();
+        retries = 0;
+        due_ms = now + wire::reset_poll_ms;
+        return;
+    }
+    host.write_command(wire::escape_sequence());
+    due_ms = now + wire::ok_poll_ms;
+}
+
+// Everything read since the last poll is one reply: a leading 'C' is the
+// boot loader (and is consumed), anything else asks again.
+void Handshake::poll_boot_loader(qint64 now)
+{
+    if (retries == wire::reset_poll_limit) {
+        current = HandshakeStep::timed_out;
+        return;
+    }
+    const QByteArray reply = std::exchange(pending, QByteArray());
+    qCDebug(trace) << reply.toHex();
+    if (!reply.isEmpty() && reply.at(0) == 'C') {
+        current = HandshakeStep::handed_over;
+        return;
+    }
+    host.set_rate(wire::boot_loader_rate);
+    request_update();
+    ++retries;
+    due_ms = now + wire::reset_poll_ms;
+}
+
+void Handshake::request_update()
+{
+    host.write_command(wire::update_request());
+}
