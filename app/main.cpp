@@ -1,25 +1,31 @@
 #include "app/mainwindow.h"
 #include "cli/command_line.h"
+#include "cli/file_names.h"
 #include "cli/headless.h"
+#include "cli/history_command.h"
 #include "platform/platform.h"
 
 #include <QApplication>
-#include <QTextCodec>
+#include <QFile>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    const CommandLine line = parse_command_line(command_line_arguments(argc, argv));
+    // UTF-8 as the local 8-bit codec, keeping the bytes of names that are
+    // not valid UTF-8 so that they still open.
+    use_byte_keeping_file_names();
+    CommandLine line = parse_command_line(command_line_arguments(argc, argv));
+    apply_settings_file(line.records);
     prepare_console(line.mode == CommandLine::Mode::window);
 
     if (line.mode == CommandLine::Mode::window) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
         QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
-        QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
         MainWindow window;
         window.set_parallel(line.parallel || line.watch);
         window.set_watch(line.watch);
+        window.set_records(line.records);
         window.show();
         return app.exec();
     }
@@ -27,7 +33,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf8"));
     switch (line.mode) {
     case CommandLine::Mode::help:
         std::fputs(usage_text().toUtf8().constData(), stdout);
@@ -41,6 +46,10 @@ int main(int argc, char *argv[])
         return exit_usage;
     case CommandLine::Mode::list_ports:
         return list_ports(line.json);
+    case CommandLine::Mode::history:
+        return run_history_query(line);
+    case CommandLine::Mode::sync:
+        return run_sync(line);
     default:
         return run_headless(line);
     }

@@ -3,6 +3,7 @@
 #include "app/modal_ui.h"
 #include "engine/fixture_loop.h"
 #include "engine/update_run.h"
+#include "records/history_writer.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -3,6 +3,7 @@
 #include "app/update_record.h"
 #include "engine/outcome.h"
 #include "platform/platform.h"
+#include "records/run_recorder.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -19,6 +20,7 @@ class QTextEdit;
 class QTimer;
 class QVBoxLayout;
 class FixtureLoop;
+class HistoryWriter;
 class ModalUi;
 class PortUpdate;
 class UpdateRun;
@@ -47,6 +49,8 @@ public:
     // With parallel mode: every ticked port updates module after module
     // until "update" is pressed again.
     void set_watch(bool on) { watch = on; }
+    // Where and under which names every port's end is recorded.
+    void set_records(const RecordSettings &settings) { records = settings; }
 
 private slots:
     void open_file();
@@ -81,6 +85,7 @@ private:
     // Status log
     void append_log(const QString &body);
     void record_run_start(const QStringList &ports);
+    void record_history_of(UpdateRun *started);
 
     // Firmware image
     int prepare_update();
@@ -144,6 +149,9 @@ private:
     // Log
     QString log_text;
     UpdateRecord record;
+    RecordSettings records;
+    std::unique_ptr<HistoryWriter> history;
+    std::unique_ptr<RunRecorder> recorder;
 
     std::unique_ptr<ModalUi> modal;
 };

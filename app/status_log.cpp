@@ -1,9 +1,11 @@
 #include "app/mainwindow.h"
 
 #include "engine/log_format.h"
+#include "records/history_writer.h"
 
 #include <QCoreApplication>
 #include <QTextEdit>
+#include <cstdio>
 
 void MainWindow::append_log(const QString &body)
 {
@@ -23,4 +25,27 @@ void MainWindow::record_run_start(const QStringList &ports)
     const QString header = run_header(version, firmware_path, ports, parallel);
     const QDateTime now = QDateTime::currentDateTime();
     record.append(now.date(), format_log_line(now, header));
+}
+
+// Each port's end in the run becomes a row of the history database.
+void MainWindow::record_history_of(UpdateRun *started)
+{
+    if (!records.enabled)
+        return;
+    if (!history) {
+        history = std::make_unique<HistoryWriter>(records.resolved_db_path(), records.central_db);
+        auto tell = [this](const QString &message) {
+            std::fprintf(stderr, "tessik-update-tool: %s\n", message.toLocal8Bit().constData());
+            append_log(message);
+        };
+        connect(history.get(), &HistoryWriter::failed, this, tell, Qt::QueuedConnection);
+        connect(history.get(), &HistoryWriter::central_failed, this, tell, Qt::QueuedConnection);
+    }
+    RunContext context;
+    context.station = records.resolved_station();
+    context.operator_name = records.resolved_operator();
+    context.tool_version = QCoreApplication::applicationVersion();
+    describe_image(firmware_path, context);
+    recorder = std::make_unique<RunRecorder>(history.get(), context);
+    recorder->watch(started);
 }

@@ -51,6 +51,7 @@ void MainWindow::start_run()
         disconnect(run.get(), nullptr, this, nullptr);
     run = std::make_unique<UpdateRun>(ports, firmware_path, options);
     UpdateRun *started = run.get();
+    record_history_of(started);
 
     connect(started, &UpdateRun::log_line, this, [this](const QString &, const QString &body) { append_log(body); });
     connect(started, &UpdateRun::progress, this, [this](const QString &port, const QString &text) {

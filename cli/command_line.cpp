@@ -1,7 +1,10 @@
 #include "cli/command_line.h"
 
+#include "records/central_url.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace {
 
@@ -41,7 +44,7 @@ struct Options
     QCommandLineOption keep_going{QStringLiteral("keep-going"),
                                   QStringLiteral("A failed port does not end the run; the others are still updated.")};
     QCommandLineOption retries{QStringLiteral("retries"),
-                               QStringLiteral("Try a failed port again from its scan up to N more times (default 0)."),
+                               QStringLiteral("Try a failed port again from its scan up to N more times (default 0, at most 100)."),
                                QStringLiteral("N"), QStringLiteral("0")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append the time-stamped log, a header per run and the summary to FILE."),
@@ -49,7 +52,7 @@ struct Options
     QCommandLineOption list_ports{QStringLiteral("list-ports"),
                                   QStringLiteral("List every serial port with its stable names and adapter details.")};
     QCommandLineOption wait_port{QStringLiteral("wait-port"),
-                                 QStringLiteral("Wait up to SECONDS for named ports that do not exist yet."),
+                                 QStringLiteral("Wait up to SECONDS (at most a day) for named ports that do not exist yet."),
                                  QStringLiteral("SECONDS")};
     QCommandLineOption watch{QStringLiteral("watch"),
                              QStringLiteral("Fixture loop: each port waits for a module, updates it, waits until it "
@@ -64,16 +67,93 @@ struct Options
     QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Diagnostic trace lines on standard error.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
     QCommandLineOption help{{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("This text.")};
+    QCommandLineOption expect_sha256{
+        QStringLiteral("expect-sha256"),
+        QStringLiteral("Refuse an image whose SHA-256 is not HEX (no port is touched)."),
+        QStringLiteral("HEX")};
+    QCommandLineOption history_db{QStringLiteral("history-db"),
+                                  QStringLiteral("The history database (default "
+                                                 "$XDG_DATA_HOME/tessik-update-tool/history.sqlite)."),
+                                  QStringLiteral("PATH")};
+    QCommandLineOption no_history{QStringLiteral("no-history"), QStringLiteral("Write no history rows.")};
+    QCommandLineOption station{QStringLiteral("station"),
+                               QStringLiteral("The station's name in the history (default the host name)."),
+                               QStringLiteral("NAME")};
+    QCommandLineOption operator_name{
+        QStringLiteral("operator"),
+        QStringLiteral("The operator's name in the history (default the login name)."),
+        QStringLiteral("NAME")};
+    QCommandLineOption central_db{
+        QStringLiteral("central-db"),
+        QStringLiteral("Also send every history row to this PostgreSQL database "
+                       "(postgresql://user@host:port/dbname); rows wait locally while it "
+                       "cannot be reached."),
+        QStringLiteral("URL")};
+    QCommandLineOption sync{
+        QStringLiteral("sync"),
+        QStringLiteral("Send the rows still pending to the central database now; exit 0 only "
+                       "when none is left.")};
+    QCommandLineOption pending{
+        QStringLiteral("pending"),
+        QStringLiteral("With --history: only rows the central database has not confirmed.")};
+    QCommandLineOption central{QStringLiteral("central"),
+                               QStringLiteral("With --history: query the central database (every station; "
+                                              "--station NAME filters one).")};
+    QCommandLineOption history{
+        QStringLiteral("history"),
+        QStringLiteral("Print the history, newest first (a table; --json or --csv). With "
+                       "--port NAME only that port.")};
+    QCommandLineOption stats{
+        QStringLiteral("stats"),
+        QStringLiteral("With --history: attempts, units ok, first-pass and final yield, mean "
+                       "seconds per station, port and image.")};
+    QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("With --history: CSV with a header row.")};
+    QCommandLineOption since{
+        QStringLiteral("since"),
+        QStringLiteral("With --history: rows ended at or after WHEN (ISO date or date-time; "
+                       "local time unless it says Z or an offset)."),
+        QStringLiteral("WHEN")};
+    QCommandLineOption sha256{QStringLiteral("sha256"),
+                              QStringLiteral("With --history: images whose SHA-256 starts with PREFIX."),
+                              QStringLiteral("PREFIX")};
+    QCommandLineOption result{
+        QStringLiteral("result"),
+        QStringLiteral("With --history: rows that ended ok, failed, aborted or skipped."),
+        QStringLiteral("RESULT")};
+    QCommandLineOption module_id{QStringLiteral("module-id"),
+                                 QStringLiteral("With --history: rows of the module with this identity."),
+                                 QStringLiteral("ID")};
+    QCommandLineOption limit{QStringLiteral("limit"), QStringLiteral("With --history: at most N rows."),
+                             QStringLiteral("N")};
 
     void add_to(QCommandLineParser &parser) const
     {
         for (const QCommandLineOption *option :
-             {&file, &port, &parallel, &json, &keep_going, &retries, &log, &list_ports, &wait_port, &watch,
-              &gone_after, &count, &verbose,
-              &version, &help})
+             {&file,       &port,       &parallel,      &json,      &keep_going,    &retries,
+              &log,        &list_ports, &wait_port,     &verbose,   &expect_sha256, &history_db,
+              &no_history, &station,    &operator_name, &history,   &stats,         &csv,
+              &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
+              &sync,       &pending,    &central,       &watch,     &gone_after,
+              &count,      &version,    &help})
             parser.addOption(*option);
     }
 };
+
+// --retries and --wait-port, within their bounds; the error, if any.
+QString read_numbers(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    bool number_ok = true;
+    line.retries = parser.value(options.retries).toInt(&number_ok);
+    if (!number_ok || line.retries < 0 || line.retries > max_retries)
+        return QStringLiteral("--retries needs a whole number from 0 to %1").arg(max_retries);
+    if (parser.isSet(options.wait_port)) {
+        line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
+        if (!number_ok || !std::isfinite(line.wait_port_seconds) || line.wait_port_seconds < 0
+            || line.wait_port_seconds > max_wait_port_seconds)
+            return QStringLiteral("--wait-port needs a number of seconds from 0 to %1").arg(max_wait_port_seconds);
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -82,11 +162,11 @@ QString usage_text()
     QCommandLineParser parser;
     Options options;
     options.add_to(parser);
-    parser.setApplicationDescription(
-        QStringLiteral("Writes a firmware image into Wi-Fi modules on serial ports. Without a run or query option "
-                       "the window opens.\n\nExit status: 0 every port updated (--watch: no unit failed); 1 a port "
-                       "failed or was skipped; "
-                       "2 bad usage; 130 aborted by a signal."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes a firmware image into Wi-Fi modules on serial ports. Without a run or query option "
+        "the window opens.\n\nExit status: 0 every port updated (--watch: no unit failed); 1 a port failed or was skipped; "
+        "2 bad usage; 3 every port updated but its history rows could not be written; "
+        "130 aborted by a signal."));
     QString text = parser.helpText();
     text.replace(QRegularExpression(QStringLiteral("<([A-Z]+)>")), QStringLiteral("\\1"));
     text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
@@ -129,17 +209,45 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.keep_going = parser.isSet(options.keep_going);
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
-    bool number_ok = true;
-    line.retries = parser.value(options.retries).toInt(&number_ok);
-    if (!number_ok || line.retries < 0)
-        return usage_error(QStringLiteral("--retries needs a whole number of 0 or more"));
-    if (parser.isSet(options.wait_port)) {
-        line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
-        if (!number_ok || line.wait_port_seconds < 0)
-            return usage_error(QStringLiteral("--wait-port needs a number of seconds"));
+    const QString number_error = read_numbers(parser, options, line);
+    if (!number_error.isEmpty())
+        return usage_error(number_error);
+
+    line.records.enabled = !parser.isSet(options.no_history);
+    line.records.db_path = parser.value(options.history_db);
+    line.records.station = parser.value(options.station);
+    line.records.operator_name = parser.value(options.operator_name);
+    line.records.central_db = parser.value(options.central_db);
+    if (!line.records.central_db.isEmpty() && !parse_central_url(line.records.central_db).valid())
+        return usage_error(parse_central_url(line.records.central_db).error);
+    if (parser.isSet(options.expect_sha256)) {
+        line.expect_sha256 = parser.value(options.expect_sha256).toLower();
+        if (!is_sha256(line.expect_sha256))
+            return usage_error(QStringLiteral("--expect-sha256 needs the 64 hex digits of a SHA-256"));
     }
+    QString filter_error;
+    const bool filters_ok =
+        (!parser.isSet(options.since) || parse_since(parser.value(options.since), line.filter, filter_error))
+        && (!parser.isSet(options.sha256)
+            || parse_sha256_prefix(parser.value(options.sha256), line.filter, filter_error))
+        && (!parser.isSet(options.result)
+            || parse_result(parser.value(options.result), line.filter, filter_error))
+        && (!parser.isSet(options.limit)
+            || parse_limit(parser.value(options.limit), line.filter, filter_error));
+    if (!filters_ok)
+        return usage_error(filter_error);
+    line.filter.module_id = parser.value(options.module_id);
+    line.stats = parser.isSet(options.stats);
+    line.csv = parser.isSet(options.csv);
+    line.central = parser.isSet(options.central);
+    line.filter.pending = parser.isSet(options.pending);
+    const bool query_option = line.stats || line.csv || parser.isSet(options.since)
+                              || parser.isSet(options.sha256) || parser.isSet(options.result)
+                              || parser.isSet(options.module_id) || parser.isSet(options.limit)
+                              || line.central || line.filter.pending;
 
     line.watch = parser.isSet(options.watch);
+    bool number_ok = true;
     line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
     if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)
         return usage_error(QStringLiteral("--gone-after needs a number of seconds above 0"));
@@ -153,8 +261,24 @@ CommandLine parse_command_line(const QStringList &arguments)
         line.mode = CommandLine::Mode::help;
     } else if (parser.isSet(options.version)) {
         line.mode = CommandLine::Mode::version;
+    } else if (parser.isSet(options.sync)) {
+        line.mode = CommandLine::Mode::sync;
     } else if (parser.isSet(options.list_ports)) {
         line.mode = CommandLine::Mode::list_ports;
+    } else if (parser.isSet(options.history)) {
+        line.mode = CommandLine::Mode::history;
+        if (parser.isSet(options.file) || line.ports.size() > 1)
+            return usage_error(QStringLiteral("--history takes no --file and at most one --port"));
+        if (line.json && line.csv)
+            return usage_error(QStringLiteral("--json or --csv, not both"));
+        if (!line.records.enabled)
+            return usage_error(QStringLiteral("--history reads the history: not with --no-history"));
+        if (line.central && line.filter.pending)
+            return usage_error(QStringLiteral("--pending lists this station's rows: not with --central"));
+        line.filter.port = line.ports.value(0);
+        line.filter.station = line.records.station;
+    } else if (query_option) {
+        return usage_error(QStringLiteral("these options need --history"));
     } else if (parser.isSet(options.file) || parser.isSet(options.port)) {
         line.mode = CommandLine::Mode::run;
         if (line.file.isEmpty())
@@ -162,7 +286,7 @@ CommandLine parse_command_line(const QStringList &arguments)
         if (line.ports.isEmpty())
             return usage_error(QStringLiteral("at least one --port is needed"));
     } else if (line.json || line.keep_going || line.retries > 0 || !line.log_file.isEmpty()
-               || parser.isSet(options.wait_port)) {
+               || parser.isSet(options.wait_port) || !line.expect_sha256.isEmpty()) {
         return usage_error(QStringLiteral("these options need --file and --port"));
     }
     return line;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "records/history_filter.h"
+#include "records/run_recorder.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,7 +10,7 @@
 // is asked for; Qt's own options (-style, -platform, ...) are left to Qt.
 struct CommandLine
 {
-    enum class Mode { window, run, list_ports, version, help, usage_error };
+    enum class Mode { window, run, history, sync, list_ports, version, help, usage_error };
 
     Mode mode = Mode::window;
     QString error; // for usage_error
@@ -23,12 +26,23 @@ struct CommandLine
     bool watch = false;             // fixture loop: each port updates module after module
     double gone_after_seconds = 3;  // silence after which a module counts as taken out
     int count = 0;                  // units in total that end a watch; 0: until a signal
+    QString expect_sha256; // lower case; empty: any image
+    RecordSettings records;
+    // --history
+    bool stats = false;
+    bool csv = false;
+    bool central = false; // the query runs on the central database
+    HistoryFilter filter;
 };
 
 CommandLine parse_command_line(const QStringList &arguments);
 QString usage_text();
 
+constexpr int max_retries = 100;
+constexpr int max_wait_port_seconds = 24 * 60 * 60;
+
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
+constexpr int exit_records = 3; // every port updated, but the history could not be written
 constexpr int exit_aborted = 130;

@@ -1,12 +1,16 @@
 #include "cli/headless.h"
 
+#include "cli/event_writer.h"
 #include "cli/port_names.h"
 #include "cli/watch.h"
+#include "cli/run_ports.h"
+#include "cli/run_signals.h"
 #include "engine/image.h"
-#include "engine/log_format.h"
 #include "engine/messages.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
+#include "records/history_writer.h"
+#include "records/run_recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,88 +20,268 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QSet>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <cerrno>
-#include <cstdio>
-
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include <memory>
 
 namespace {
-
-void put(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
-}
-
-#ifdef Q_OS_UNIX
-int signal_pipe[2] = {-1, -1};
-volatile sig_atomic_t signals_seen = 0;
-
-void on_signal(int)
-{
-    if (++signals_seen > 1)
-        _exit(exit_aborted);
-    const char byte = 1;
-    const ssize_t written = ::write(signal_pipe[1], &byte, 1);
-    (void)written;
-}
-#endif
-
-// Everything a run reports, as human text, JSON Lines and the log file.
-class Reporter
-{
-public:
-    Reporter(const CommandLine &line) : json(line.json)
-    {
-        if (!line.log_file.isEmpty()) {
-            log_file.setFileName(line.log_file);
-            if (!log_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-                put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n")
-                                .arg(line.log_file, log_file.errorString()));
-        }
-    }
-
-    void event(const QJsonObject &object)
-    {
-        if (json)
-            put(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
-    }
-
-    // Human text: standard output, or standard error when JSON has it.
-    void human(const QString &text) { put(json ? stderr : stdout, text); }
-
-    void log_line(const QString &port, const QString &body)
-    {
-        const QString line = format_log_line(QDateTime::currentDateTime(), body);
-        human(line);
-        to_file(line);
-        event({{QStringLiteral("event"), QStringLiteral("log")}, {QStringLiteral("port"), port},
-               {QStringLiteral("text"), body}});
-    }
-
-    void to_file(const QString &text)
-    {
-        if (!log_file.isOpen())
-            return;
-        log_file.write(text.toUtf8());
-        log_file.flush();
-    }
-
-private:
-    bool json;
-    QFile log_file;
-};
 
 QJsonArray json_list(const QStringList &items)
 {
     return QJsonArray::fromStringList(items);
+}
+
+int usage_error(const QString &message)
+{
+    put(stderr, QStringLiteral("tessik-update-tool: %1\n\n").arg(message) + usage_text());
+    return exit_usage;
+}
+
+// One run of the command line: the header, waiting for ports, the update,
+// the summary. Every port of the run ends once, through end_port().
+class HeadlessRun
+{
+public:
+    HeadlessRun(const CommandLine &line, const RunPorts &ports, std::shared_ptr<const Image> image)
+        : line(line), writer(line.json), ledger(ports.labels), devices(ports.devices),
+          wait(ports.labels, ports.missing.isEmpty() ? 0 : line.wait_port_seconds), image(std::move(image)),
+          image_size(this->image->bytes.size()), image_sha(this->image->sha256_hex())
+    {
+        run_clock.start();
+    }
+
+    // The log file's header is written before any port is touched; an
+    // empty text when it was.
+    QString start_log();
+    int exec();
+
+private:
+    QString header() const;
+    void emit_run_start();
+    void ports_ready(const RunPorts &ports);
+    void start_update(const QStringList &ready);
+    void connect_run(UpdateRun &run);
+    void on_signal();
+    void start_history();
+    void tell_history_failure();
+    void end_port(const PortSummary &end);
+    void end_port_outside_run(const PortSummary &end);
+    int finish();
+
+    const CommandLine &line;
+    EventWriter writer;
+    RunLedger ledger;
+    QMap<QString, QString> devices;
+    PortWait wait;
+    QElapsedTimer run_clock;
+    // Read once: every port and every attempt sends exactly these bytes.
+    const std::shared_ptr<const Image> image;
+    const qint64 image_size;
+    const QString image_sha;
+    // Every port's end is a history row, written by a thread of its own.
+    std::unique_ptr<HistoryWriter> history;
+    std::unique_ptr<RunRecorder> recorder;
+    bool history_told = false;
+    std::unique_ptr<UpdateRun> run;
+    bool aborted = false;
+};
+
+QString HeadlessRun::header() const
+{
+    return QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, ports %6\n")
+        .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
+        .arg(image_size)
+        .arg(image_sha, ledger.ports().join(QStringLiteral(", ")));
+}
+
+QString HeadlessRun::start_log()
+{
+    return line.log_file.isEmpty() ? QString() : writer.start_log(line.log_file, header());
+}
+
+void HeadlessRun::emit_run_start()
+{
+    writer.event({{QStringLiteral("event"), QStringLiteral("run_start")},
+                  {QStringLiteral("image"), line.file},
+                  {QStringLiteral("bytes"), image_size},
+                  {QStringLiteral("sha256"), image_sha},
+                  {QStringLiteral("ports"), json_list(ledger.ports())},
+                  {QStringLiteral("parallel"), line.parallel},
+                  {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
+}
+
+int HeadlessRun::exec()
+{
+    // Before the first event: a reader gone at once must not end the run.
+    RunSignals signal_handling([this] { on_signal(); });
+    start_history();
+    emit_run_start();
+    wait.done = [this](const RunPorts &ports) { ports_ready(ports); };
+    wait.start();
+    QCoreApplication::exec();
+    run.reset();
+    return finish();
+}
+
+void HeadlessRun::start_history()
+{
+    if (line.records.enabled) {
+        history = std::make_unique<HistoryWriter>(line.records.resolved_db_path(), line.records.central_db);
+        QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(),
+                         [this] { tell_history_failure(); }, Qt::QueuedConnection);
+        // Rows the central database did not take wait locally: a message, not a failure.
+        QObject::connect(
+            history.get(), &HistoryWriter::central_failed, QCoreApplication::instance(),
+            [this](const QString &message) {
+                put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n'));
+                writer.event({{QStringLiteral("event"), QStringLiteral("central_error")},
+                              {QStringLiteral("text"), message}});
+            },
+            Qt::QueuedConnection);
+    }
+    const RunContext context{line.records.resolved_station(),
+                             line.records.resolved_operator(),
+                             QCoreApplication::applicationVersion(),
+                             QFileInfo(line.file).absoluteFilePath(),
+                             image_size,
+                             image_sha,
+                             devices};
+    recorder = std::make_unique<RunRecorder>(history.get(), context);
+}
+
+void HeadlessRun::tell_history_failure()
+{
+    if (history_told || !history || !history->has_failed())
+        return;
+    history_told = true;
+    put(stderr, QStringLiteral("tessik-update-tool: ") + history->failure() + QLatin1Char('\n'));
+    writer.event({{QStringLiteral("event"), QStringLiteral("history_error")}, {QStringLiteral("text"), history->failure()}});
+}
+
+void HeadlessRun::end_port(const PortSummary &end)
+{
+    if (ledger.end(end))
+        writer.port_end(end, end.result == PortResult::skipped ? QString() : image_sha);
+}
+
+// A port that the run itself did not end (never found, never started,
+// stopped while waiting): its row is written here.
+void HeadlessRun::end_port_outside_run(const PortSummary &end)
+{
+    if (ledger.ended(end.port))
+        return;
+    end_port(end);
+    recorder->record_end(end.port, end.result == PortResult::skipped ? 0 : 1, end.result, end.reason, end.seconds);
+}
+
+// Ports named before they existed are resolved again now: one that turned
+// out to be a second name of another leaves the run.
+void HeadlessRun::ports_ready(const RunPorts &ports)
+{
+    for (auto it = ports.second_names.cbegin(); it != ports.second_names.cend(); ++it) {
+        if (!ledger.ports().contains(it.key()))
+            continue;
+        ledger.drop(it.key());
+        writer.human(QStringLiteral("%1 is %2\n").arg(it.key(), it.value()));
+        writer.event({{QStringLiteral("event"), QStringLiteral("port_merged")}, {QStringLiteral("port"), it.key()},
+                      {QStringLiteral("into"), it.value()}});
+    }
+    devices = ports.devices;
+    for (const QString &port : ports.missing) {
+        writer.log_line(port, port + QStringLiteral("对应设备升级失败"));
+        end_port_outside_run({port, PortResult::failure, FailReason::no_such_port, wait.seconds_waited()});
+    }
+    const QStringList ready = ledger.open_ports();
+    if (ready.isEmpty() || (!ports.missing.isEmpty() && !line.parallel && !line.keep_going)) {
+        QCoreApplication::quit();
+        return;
+    }
+    start_update(ready);
+}
+
+void HeadlessRun::start_update(const QStringList &ready)
+{
+    RunOptions options;
+    options.parallel = line.parallel;
+    options.keep_going = line.keep_going;
+    options.retries = line.retries;
+    options.devices = devices;
+    options.update.explain_open_failure = true;
+    options.update.image = image;
+    run = std::make_unique<UpdateRun>(ready, line.file, options);
+    recorder->watch(run.get());
+    connect_run(*run);
+    QObject::connect(run.get(), &UpdateRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    run->start();
+}
+
+void HeadlessRun::connect_run(UpdateRun &update)
+{
+    auto last_percent = std::make_shared<QMap<QString, int>>();
+    QObject::connect(&update, &UpdateRun::port_started, [this](const QString &port, int attempt) {
+        writer.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
+                      {QStringLiteral("attempt"), attempt}});
+    });
+    QObject::connect(&update, &UpdateRun::log_line,
+                     [this](const QString &port, const QString &body) { writer.log_line(port, body); });
+    QObject::connect(&update, &UpdateRun::progress,
+                     [this, last_percent](const QString &port, const QString &text, qint64 sent, qint64 total) {
+                         const int percent = total > 0 ? int(sent * 100 / total) : 100;
+                         if (last_percent->value(port, -1) == percent)
+                             return;
+                         last_percent->insert(port, percent);
+                         writer.human(port + QLatin1Char(' ') + text + QLatin1Char('\n'));
+                         writer.event({{QStringLiteral("event"), QStringLiteral("progress")},
+                                       {QStringLiteral("port"), port}, {QStringLiteral("bytes"), sent},
+                                       {QStringLiteral("total"), total}, {QStringLiteral("percent"), percent}});
+                     });
+    QObject::connect(&update, &UpdateRun::notice, [](const QString &, NoticeKind, const QString &title, const QString &text) {
+        put(stderr, title + QStringLiteral(": ") + text + QLatin1Char('\n'));
+    });
+    QObject::connect(&update, &UpdateRun::rate_found, [this](const QString &port, int baud) {
+        writer.event({{QStringLiteral("event"), QStringLiteral("rate")}, {QStringLiteral("port"), port},
+                      {QStringLiteral("baud"), baud}});
+    });
+    QObject::connect(&update, &UpdateRun::reset_needed, [this](const QString &port) {
+        writer.event({{QStringLiteral("event"), QStringLiteral("reset_needed")}, {QStringLiteral("port"), port}});
+    });
+    QObject::connect(&update, &UpdateRun::port_finished,
+                     [this](const QString &port, PortResult result, FailReason reason, double seconds) {
+                         end_port({port, result, reason, seconds});
+                     });
+}
+
+void HeadlessRun::on_signal()
+{
+    aborted = true;
+    if (run && run->running()) {
+        run->abort();
+        return;
+    }
+    wait.stop();
+    QCoreApplication::quit();
+}
+
+// Ports still open now end here: aborted after a signal, else skipped.
+int HeadlessRun::finish()
+{
+    for (const QString &port : ledger.open_ports()) {
+        if (aborted)
+            end_port_outside_run({port, PortResult::failure, FailReason::aborted, wait.seconds_waited()});
+        else
+            end_port_outside_run({port, PortResult::skipped, FailReason::not_started, 0});
+    }
+    if (history) {
+        history->finish();
+        QCoreApplication::sendPostedEvents(); // what the writer reported at the very end
+        tell_history_failure();
+    }
+    writer.summary(ledger, run_clock.elapsed() / 1000.0);
+    if (aborted || !ledger.with_end("aborted").isEmpty())
+        return exit_aborted;
+    if (!ledger.all_ok() || writer.log_failed())
+        return exit_failed;
+    return history_told ? exit_records : exit_ok;
 }
 
 } // namespace
@@ -142,37 +326,14 @@ int run_headless(const CommandLine &line)
         QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
 
     const QFileInfo image(line.file);
-    if (image.exists() && !image.isFile()) {
-        put(stderr, QStringLiteral("tessik-update-tool: %1 is not a regular file\n\n").arg(line.file) + usage_text());
-        return exit_usage;
-    }
-    // Two names of one device are one port.
-    QStringList ports;
-    QSet<QString> identities;
-    QMap<QString, QString> devices;
-    QStringList missing;
-    for (const QString &argument : line.ports) {
-        const NamedPort port = resolve_port(argument);
-        if (identities.contains(port.identity))
-            continue;
-        identities.insert(port.identity);
-        ports << port.label;
-        devices.insert(port.label, port.device);
-        const bool bare_name = !argument.startsWith(QLatin1Char('/'));
-        if (!port.exists && bare_name && line.wait_port_seconds <= 0) {
-            put(stderr, QStringLiteral("tessik-update-tool: port %1 is not among the system's ports\n\n").arg(argument)
-                            + usage_text());
-            return exit_usage;
-        }
-        if (!port.exists)
-            missing << port.label;
-    }
-    if (ports.size() > UpdateRun::max_ports) {
-        put(stderr, QStringLiteral("tessik-update-tool: at most eight ports\n\n") + usage_text());
-        return exit_usage;
-    }
+    if (image.exists() && !image.isFile())
+        return usage_error(QStringLiteral("%1 is not a regular file").arg(line.file));
+    const RunPorts ports = resolve_run_ports(line.ports);
+    if (!ports.unknown.isEmpty() && line.wait_port_seconds <= 0)
+        return usage_error(QStringLiteral("port %1 is not among the system's ports").arg(ports.unknown));
+    if (ports.labels.size() > UpdateRun::max_ports)
+        return usage_error(QStringLiteral("at most eight ports"));
 
-    // Read once: every port and every attempt sends exactly these bytes.
     const ImageRead read = read_image(line.file);
     const QString image_problem = read.image ? (read.image->bytes.isEmpty() ? messages::image_empty(line.file) : QString())
                                              : read.message;
@@ -180,190 +341,18 @@ int run_headless(const CommandLine &line)
         put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(image_problem));
         return exit_usage;
     }
-    const std::shared_ptr<const Image> image_bytes = read.image;
-
-    Reporter report(line);
-    QElapsedTimer run_clock;
-    run_clock.start();
-    const qint64 size = image_bytes->bytes.size();
-    const QString sha = image_bytes->sha256_hex();
-    report.event({{QStringLiteral("event"), QStringLiteral("run_start")},
-                  {QStringLiteral("image"), line.file},
-                  {QStringLiteral("bytes"), size},
-                  {QStringLiteral("sha256"), sha},
-                  {QStringLiteral("ports"), json_list(ports)},
-                  {QStringLiteral("parallel"), line.parallel},
-                  {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
-    report.to_file(QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, ports %6\n")
-                       .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
-                       .arg(size)
-                       .arg(sha, ports.join(QStringLiteral(", "))));
-
-#ifdef Q_OS_UNIX
-    if (::pipe(signal_pipe) == 0) {
-        ::fcntl(signal_pipe[0], F_SETFD, FD_CLOEXEC);
-        ::fcntl(signal_pipe[1], F_SETFD, FD_CLOEXEC);
+    if (!line.expect_sha256.isEmpty() && read.image->sha256_hex() != line.expect_sha256) {
+        put(stderr, QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
+                                   "was touched\n")
+                        .arg(line.file, read.image->sha256_hex(), line.expect_sha256));
+        return exit_usage;
     }
-    struct sigaction action = {};
-    action.sa_handler = on_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#endif
 
-    QVector<PortSummary> results;
-    bool aborted = false;
-    QScopedPointer<UpdateRun> run;
-
-    auto start_run = [&](const QStringList &run_ports) {
-        RunOptions options;
-        options.parallel = line.parallel;
-        options.keep_going = line.keep_going;
-        options.retries = line.retries;
-        options.devices = devices;
-        options.update.explain_open_failure = true;
-        options.update.image = image_bytes;
-        run.reset(new UpdateRun(run_ports, line.file, options));
-        QMap<QString, int> last_percent;
-        QObject::connect(run.data(), &UpdateRun::port_started, [&](const QString &port, int attempt) {
-            report.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
-                          {QStringLiteral("attempt"), attempt}});
-        });
-        QObject::connect(run.data(), &UpdateRun::log_line, [&](const QString &port, const QString &body) {
-            report.log_line(port, body);
-        });
-        QObject::connect(run.data(), &UpdateRun::progress,
-                         [&, last_percent](const QString &port, const QString &text, qint64 sent, qint64 total) mutable {
-                             const int percent = total > 0 ? int(sent * 100 / total) : 100;
-                             if (last_percent.value(port, -1) == percent)
-                                 return;
-                             last_percent[port] = percent;
-                             report.human(port + QLatin1Char(' ') + text + QLatin1Char('\n'));
-                             report.event({{QStringLiteral("event"), QStringLiteral("progress")},
-                                           {QStringLiteral("port"), port}, {QStringLiteral("bytes"), sent},
-                                           {QStringLiteral("total"), total}, {QStringLiteral("percent"), percent}});
-                         });
-        QObject::connect(run.data(), &UpdateRun::notice,
-                         [&](const QString &, NoticeKind, const QString &title, const QString &text) {
-                             put(stderr, title + QStringLiteral(": ") + text + QLatin1Char('\n'));
-                         });
-        QObject::connect(run.data(), &UpdateRun::rate_found, [&](const QString &port, int baud) {
-            report.event({{QStringLiteral("event"), QStringLiteral("rate")}, {QStringLiteral("port"), port},
-                          {QStringLiteral("baud"), baud}});
-        });
-        QObject::connect(run.data(), &UpdateRun::reset_needed, [&](const QString &port) {
-            report.event({{QStringLiteral("event"), QStringLiteral("reset_needed")}, {QStringLiteral("port"), port}});
-        });
-        QObject::connect(run.data(), &UpdateRun::port_finished,
-                         [&](const QString &port, PortResult result, FailReason reason, double seconds) {
-                             results.append({port, result, reason, seconds});
-                             report.event({{QStringLiteral("event"), QStringLiteral("port_end")},
-                                           {QStringLiteral("port"), port},
-                                           {QStringLiteral("result"), QString::fromLatin1(result_word(result))},
-                                           {QStringLiteral("reason"), QString::fromLatin1(reason_code(reason))},
-                                           {QStringLiteral("seconds"), seconds},
-                                           {QStringLiteral("sha256"), result == PortResult::skipped ? QString() : sha}});
-                         });
-        QObject::connect(run.data(), &UpdateRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
-                         Qt::QueuedConnection);
-        run->start();
-    };
-
-#ifdef Q_OS_UNIX
-    QSocketNotifier signal_notifier(signal_pipe[0], QSocketNotifier::Read);
-    QObject::connect(&signal_notifier, &QSocketNotifier::activated, [&] {
-        char byte;
-        const ssize_t got = ::read(signal_pipe[0], &byte, 1);
-        (void)got;
-        aborted = true;
-        if (run && run->running())
-            run->abort();
-        else
-            QCoreApplication::quit();
-    });
-#endif
-    QObject interrupt_context;
-    on_console_interrupt(&interrupt_context, [&] {
-        aborted = true;
-        if (run && run->running())
-            run->abort();
-        else
-            QCoreApplication::quit();
-    }, exit_aborted);
-
-    // Ports named before they exist are waited for, all at once.
-    QElapsedTimer waited;
-    waited.start();
-    QTimer wait_tick;
-    auto check_ports = [&] {
-        for (auto it = missing.begin(); it != missing.end();) {
-            const NamedPort port = resolve_port(*it);
-            if (port.exists) {
-                devices[*it] = port.device;
-                it = missing.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        if (!missing.isEmpty() && waited.elapsed() < qint64(line.wait_port_seconds * 1000))
-            return;
-        wait_tick.stop();
-        QStringList ready;
-        for (const QString &port : ports) {
-            if (!missing.contains(port))
-                ready << port;
-        }
-        for (const QString &port : qAsConst(missing)) {
-            results.append({port, PortResult::failure, FailReason::no_such_port, waited.elapsed() / 1000.0});
-            report.log_line(port, port + QStringLiteral("对应设备升级失败"));
-            report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
-                          {QStringLiteral("result"), QStringLiteral("failed")},
-                          {QStringLiteral("reason"), QStringLiteral("no_such_port")},
-                          {QStringLiteral("seconds"), waited.elapsed() / 1000.0}});
-        }
-        const bool stop_here = !missing.isEmpty() && !line.parallel && !line.keep_going;
-        if (ready.isEmpty() || stop_here) {
-            for (const QString &port : qAsConst(ready)) {
-                results.append({port, PortResult::skipped, FailReason::not_started, 0});
-                report.event({{QStringLiteral("event"), QStringLiteral("port_end")}, {QStringLiteral("port"), port},
-                              {QStringLiteral("result"), QStringLiteral("skipped")},
-                              {QStringLiteral("reason"), QStringLiteral("not_started")},
-                              {QStringLiteral("seconds"), 0}});
-            }
-            QCoreApplication::quit();
-            return;
-        }
-        start_run(ready);
-    };
-    QObject::connect(&wait_tick, &QTimer::timeout, check_ports);
-    if (missing.isEmpty() || line.wait_port_seconds <= 0)
-        QTimer::singleShot(0, check_ports);
-    else
-        wait_tick.start(200);
-
-    QCoreApplication::exec();
-    run.reset();
-
-    QStringList ok, failed, skipped;
-    for (const PortSummary &result : qAsConst(results)) {
-        if (result.result == PortResult::success)
-            ok << result.port;
-        else if (result.result == PortResult::failure)
-            failed << result.port;
-        else
-            skipped << result.port;
+    HeadlessRun run(line, ports, read.image);
+    const QString log_error = run.start_log();
+    if (!log_error.isEmpty()) {
+        put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n").arg(line.log_file, log_error));
+        return exit_usage;
     }
-    const double seconds = run_clock.elapsed() / 1000.0;
-    report.event({{QStringLiteral("event"), QStringLiteral("summary")},
-                  {QStringLiteral("ok"), json_list(ok)},
-                  {QStringLiteral("failed"), json_list(failed)},
-                  {QStringLiteral("skipped"), json_list(skipped)},
-                  {QStringLiteral("seconds"), seconds}});
-    report.to_file(QStringLiteral("# summary: ok [%1], failed [%2], skipped [%3], %4 s\n")
-                       .arg(ok.join(QStringLiteral(", ")), failed.join(QStringLiteral(", ")),
-                            skipped.join(QStringLiteral(", ")))
-                       .arg(seconds, 0, 'f', 1));
-    if (aborted)
-        return exit_aborted;
-    return failed.isEmpty() && skipped.isEmpty() && ok.size() == ports.size() ? exit_ok : exit_failed;
+    return run.exec();
 }

@@ -30,8 +30,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window system plugins (xcb, offscreen) that the tool loads at run time
 # are in libqt5gui5; the programs do not link it directly, so dpkg-shlibdeps
 # cannot see that need.
+# Likewise the SQLite driver of Qt SQL (libqt5sql5-sqlite), which the
+# history database is opened with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt5gui5 (>= ${Qt5Gui_VERSION_MAJOR}.${Qt5Gui_VERSION_MINOR})")
+  "libqt5gui5 (>= ${Qt5Gui_VERSION_MAJOR}.${Qt5Gui_VERSION_MINOR}), libqt5sql5-sqlite")
+# The central history database (--central-db) needs Qt's PostgreSQL driver.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt5sql5-psql")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")

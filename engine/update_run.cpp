@@ -1,16 +1,23 @@
 #include "engine/update_run.h"
 
+#include <QTimer>
+
 UpdateRun::UpdateRun(const QStringList &ports, const QString &firmware_path, RunOptions options,
                      QObject *parent)
     : QObject(parent), firmware_path(firmware_path), options(std::move(options))
 {
+    clock = this->options.update.clock ? this->options.update.clock : &own_clock;
+    QStringList named;
     for (const QString &port : ports) {
         if (port_count == max_ports)
             break;
         update_ports[port_count++] = port;
+        named << port;
     }
+    ledger = RunLedger(named);
     updates.resize(port_count);
-    started_at.resize(port_count);
+    started_at.fill(0, port_count);
+    attempt_started_at.fill(0, port_count);
     attempts.fill(0, port_count);
     for (int i = 0; i < port_count; ++i)
         results.append({update_ports[i], PortResult::skipped, FailReason::not_started, 0});
@@ -21,6 +28,11 @@ UpdateRun::~UpdateRun()
 {
     for (const QPointer<PortUpdate> &update : qAsConst(updates))
         delete update.data();
+}
+
+bool UpdateRun::final_failure(FailReason reason)
+{
+    return reason == FailReason::aborted || reason == FailReason::no_file || reason == FailReason::image_unreadable;
 }
 
 PortUpdate *UpdateRun::update_of(const QString &port) const
@@ -42,23 +54,26 @@ void UpdateRun::start()
     if (started)
         return;
     started = true;
-    if (port_count == 0) {
-        finish_run();
-        return;
-    }
-    if (options.parallel) {
-        for (int i = 0; i < port_count; ++i)
-            start_port(i);
-    } else {
-        start_port(0);
-    }
+    // Every first attempt of a parallel run starts here, so none of them
+    // ends the run before the others have begun.
+    for (int i = 0; i < (options.parallel ? int(port_count) : qMin(1, int(port_count))); ++i)
+        start_port(i);
+    finish_if_complete();
+}
+
+void UpdateRun::start_later(int index)
+{
+    QTimer::singleShot(0, this, [this, index] { start_port(index); });
 }
 
 void UpdateRun::start_port(int index)
 {
     const QString port = update_ports[index];
-    ++attempts[index];
-    started_at[index].start();
+    if (ended || ledger.ended(port))
+        return;
+    if (++attempts[index] == 1)
+        started_at[index] = now_ms();
+    attempt_started_at[index] = now_ms();
     if (firmware_path.isEmpty()) {
         // The file was unchosen during the run: this port cannot start.
         emit notice(port, NoticeKind::warning, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"));
@@ -89,52 +104,46 @@ void UpdateRun::start_port(int index)
     emit port_started(port, attempts[index]);
     if (attempts[index] > 1)
         emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempts[index]).arg(options.retries + 1));
-    update->send_file();
+    if (!ledger.ended(port)) // not aborted by a receiver of the signals above
+        update->send_file();
 }
 
 void UpdateRun::port_ended(int index, PortResult result, FailReason reason)
 {
-    if (ended)
+    if (ended || ledger.ended(update_ports[index]))
         return;
     const QString port = update_ports[index];
-    if (result == PortResult::failure && reason != FailReason::aborted && reason != FailReason::no_file
-        && attempts[index] <= options.retries) {
-        start_port(index);
+    emit attempt_finished(port, attempts[index], result, reason, (now_ms() - attempt_started_at[index]) / 1000.0);
+    if (result == PortResult::failure && !final_failure(reason) && attempts[index] <= options.retries) {
+        start_later(index);
         return;
     }
-    const double seconds = started_at[index].isValid() ? started_at[index].elapsed() / 1000.0 : 0.0;
-    results[index] = {port, result, reason, seconds};
-    emit port_finished(port, result, reason, seconds);
-
-    if (options.parallel) {
-        if (live_count() == 0)
-            finish_run();
-        return;
-    }
+    record_end(index, result, reason);
     const bool go_on = result == PortResult::success || (options.keep_going && reason != FailReason::aborted);
-    if (go_on && index + 1 < port_count) {
+    if (!options.parallel && go_on && index + 1 < port_count) {
         current_port = static_cast<quint8>(index + 1);
-        start_port(current_port);
+        start_later(current_port);
         return;
     }
-    skip_from(index + 1);
-    finish_run();
+    if (!options.parallel)
+        skip_from(index + 1);
+    finish_if_complete();
 }
 
-int UpdateRun::live_count() const
+void UpdateRun::record_end(int index, PortResult result, FailReason reason)
 {
-    int live = 0;
-    for (const QPointer<PortUpdate> &update : updates)
-        live += update && update->running() ? 1 : 0;
-    return live;
+    const double seconds = attempts[index] > 0 ? (now_ms() - started_at[index]) / 1000.0 : 0.0;
+    const PortSummary end{update_ports[index], result, reason, seconds};
+    if (!ledger.end(end))
+        return;
+    results[index] = end;
+    emit port_finished(end.port, result, reason, seconds);
 }
 
 void UpdateRun::skip_from(int index)
 {
-    for (int i = index; i < port_count; ++i) {
-        if (results[i].reason == FailReason::not_started)
-            emit port_finished(update_ports[i], PortResult::skipped, FailReason::not_started, 0);
-    }
+    for (int i = index; i < port_count; ++i)
+        record_end(i, PortResult::skipped, FailReason::not_started);
 }
 
 void UpdateRun::abort()
@@ -145,15 +154,18 @@ void UpdateRun::abort()
         if (updates[i] && updates[i]->running())
             updates[i]->abort();
     }
-    if (!ended) {
-        skip_from(0);
-        finish_run();
+    // Ports between two attempts end as aborted, ports never started as skipped.
+    for (int i = 0; i < port_count; ++i) {
+        if (attempts[i] > 0)
+            record_end(i, PortResult::failure, FailReason::aborted);
     }
+    skip_from(0);
+    finish_if_complete();
 }
 
-void UpdateRun::finish_run()
+void UpdateRun::finish_if_complete()
 {
-    if (ended)
+    if (ended || !ledger.complete())
         return;
     ended = true;
     current_port = 0;

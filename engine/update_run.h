@@ -2,8 +2,8 @@
 
 #include "engine/outcome.h"
 #include "engine/port_update.h"
+#include "engine/run_ledger.h"
 
-#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
@@ -20,16 +20,10 @@ struct RunOptions
     QMap<QString, QString> devices; // port name to the device to open, where they differ
 };
 
-struct PortSummary
-{
-    QString port;
-    PortResult result = PortResult::skipped;
-    FailReason reason = FailReason::not_started;
-    double seconds = 0;
-};
-
 // The ticked ports of one press of "update": one after another, where the
-// first failure ends the run, or all at once in parallel mode.
+// first failure ends the run, or all at once in parallel mode. Every port
+// ends exactly once with port_finished, and finished comes after the last;
+// further attempts and the next port start from the event loop.
 class UpdateRun : public QObject
 {
     Q_OBJECT
@@ -50,6 +44,8 @@ public:
 
     bool running() const { return started && !ended; }
     const QVector<PortSummary> &summary() const { return results; }
+    // A failure that a further attempt cannot mend.
+    static bool final_failure(FailReason reason);
     // The update of a port while it runs, else null.
     PortUpdate *update_of(const QString &port) const;
     PortUpdate *current_update() const;
@@ -66,22 +62,31 @@ signals:
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
     void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
+    // The end of each try of a port, before a retry of it starts.
+    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
+                          double seconds);
     void port_finished(const QString &port, PortResult result, FailReason reason, double seconds);
     void finished();
 
 private:
     void start_port(int index);
+    void start_later(int index);
     void port_ended(int index, PortResult result, FailReason reason);
+    void record_end(int index, PortResult result, FailReason reason);
     void skip_from(int index);
-    void finish_run();
-    int live_count() const;
+    void finish_if_complete();
+    qint64 now_ms() const { return clock->now_ms(); }
 
     QString firmware_path;
     RunOptions options;
     QVector<QPointer<PortUpdate>> updates;
-    QVector<QElapsedTimer> started_at;
+    SteadyClock own_clock;
+    Clock *clock;
+    QVector<qint64> started_at; // the first attempt's start, for the port's whole time
+    QVector<qint64> attempt_started_at;
     QVector<int> attempts;
     QVector<PortSummary> results;
+    RunLedger ledger;
     bool started = false;
     bool ended = false;
 };

@@ -225,6 +225,7 @@ private slots:
     void wrongRateGarbageAnswersOnlyTheOkTrigger();
     void randomFaultsAreRecordedAndTheResultTellsTheTruth();
     void randomCancelAndVanishEndTheTransfer();
+    void theNewApplicationAnswersWithTheVersionItReceived();
 };
 
 void TestModuleSim::naksBadCrcAndAcksGoodBlock()
@@ -553,3 +554,35 @@ void TestModuleSim::randomCancelAndVanishEndTheTransfer()
 
 QTEST_GUILESS_MAIN(TestModuleSim)
 #include "test_module_sim.moc"
+
+void TestModuleSim::theNewApplicationAnswersWithTheVersionItReceived()
+{
+    const struct {
+        const char* mode;
+        QByteArray image;
+        QByteArray expected; // the answer to the version command after the update
+    } cases[] = {
+        { "app", "abc TESSIK-VERSION:3.1-b\r\nrest", "\r\nOK\r\n\r\n3.1-b\r\nOK\r\n" },
+        { "app", QByteArray("TESSIK-VERSION:7", 16) + QByteArray(1, '\0') + "x", "\r\nOK\r\n\r\n7\r\nOK\r\n" },
+        { "app", "no marker", "\r\nOK\r\n\r\nunknown\r\nOK\r\n" },
+        { "dead", "TESSIK-VERSION:3.1", "" },
+    };
+    for (const auto& test : cases) {
+        SimModule sim({ "--boot-now", "--after-update", test.mode, "--after-update-seconds", "2", "--version-command",
+                        "AT+VER?\\r", "--id-command", "AT+ID?\\r" });
+        QVERIFY(sim.start());
+        QSerialPort port;
+        QVERIFY(openPort(port, sim.link(), 115200));
+        PtySender sender;
+        sender.send(port, test.image);
+        QVERIFY(sender.eotAcknowledged);
+        QVERIFY(writeAll(port, "+++") && writeAll(port, "AT+VER?\r"));
+        QCOMPARE(readFor(port, 800, test.expected.isEmpty() ? INT_MAX : test.expected.size()), test.expected);
+        if (!test.expected.isEmpty()) {
+            QVERIFY(writeAll(port, "AT+ID?\r"));
+            QCOMPARE(readFor(port, 800, 21), QByteArray("\r\nTESSIK-SIM-0001\r\nOK\r\n"));
+        }
+        QVERIFY(sim.waitForFinished(6000));
+        QCOMPARE(sim.exitCode(), 0);
+    }
+}

@@ -1,5 +1,6 @@
 // Several ticked ports in one press of "update".
 
+#include "records/history_store.h"
 #include "update_rig.h"
 
 class TestMultiPort : public QObject
@@ -51,6 +52,25 @@ private slots:
         QVERIFY(rig.module(2).received().isEmpty());
         QCOMPARE(rig.probe->current_port(), 0);
         QVERIFY(rig.probe->update_button()->isEnabled());
+
+        // The window records each port's end in the history, as the command line does.
+        HistoryStore history(HistoryStore::default_path());
+        QStringList results;
+        QVERIFY(wait_until(
+            [&] {
+                results.clear();
+                for (const auto &sim : rig.modules) {
+                    HistoryFilter filter;
+                    filter.port = sim->link();
+                    QVector<HistoryRow> rows;
+                    if (history.rows(filter, rows) && rows.size() == 1)
+                        results << rows[0].result + QString::number(rows[0].attempt);
+                }
+                return results.size() == 3;
+            },
+            10000));
+        QCOMPARE(results,
+                 QStringList({QStringLiteral("ok1"), QStringLiteral("failed1"), QStringLiteral("skipped0")}));
     }
 
     void ticks_changed_during_a_run_wait_for_the_next_run()

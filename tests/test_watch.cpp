@@ -218,7 +218,8 @@ private slots:
         QByteArray err; // the tool's last words, when a module waits in vain
         auto told = [&] { return (err = tool.readAllStandardError().right(3000)).constData(); };
         {
-            SimModule left_in(quick + QStringList{QStringLiteral("--stay")});
+            SimModule left_in(quick + QStringList{QStringLiteral("--after-update"), QStringLiteral("app"),
+                                                  QStringLiteral("--after-update-seconds"), QStringLiteral("200")});
             left_in.setLink(port);
             QVERIFY(left_in.start());
             tool.start(QStringLiteral(TESSIK_TOOL_PATH),
@@ -226,7 +227,7 @@ private slots:
                                                 QStringLiteral("--gone-after"), QStringLiteral("1"),
                                                 QStringLiteral("--retries"), QStringLiteral("1")}));
             QVERIFY(tool.waitForStarted());
-            if (!left_in.waitForEvent(QStringLiteral("application"), 60000))
+            if (!left_in.waitForEvent(QStringLiteral("app_started"), 60000))
                 QFAIL(told());
             // Long enough for a whole silent round of rates, were it not heard.
             QTest::qWait(8000);

@@ -231,6 +231,23 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
               return true;
           } },
         { "--peer-command", [&o](const std::string& v) { o.peerCommand = v; return !v.empty(); } },
+        { "--id-command", [&o](const std::string& v) { o.idCommand = unescape(v); return !v.empty(); } },
+        { "--id-reply", [&o](const std::string& v) { o.idReply = unescape(v); return true; } },
+        { "--version-command", [&o](const std::string& v) { o.versionCommand = unescape(v); return !v.empty(); } },
+        { "--app-version", [&o](const std::string& v) { o.appVersion = v; return true; } },
+        { "--after-update", [&o](const std::string& v) {
+              const std::map<std::string, Options::AfterUpdate> modes {
+                  { "exit", Options::AfterUpdate::Exit }, { "app", Options::AfterUpdate::App },
+                  { "dead", Options::AfterUpdate::Dead } };
+              auto mode = modes.find(v);
+              if (mode == modes.end())
+                  return false;
+              o.afterUpdate = mode->second;
+              return true;
+          } },
+        { "--after-update-seconds", [&o](const std::string& v) {
+              return parseSeconds(v, o.afterUpdateSeconds) && o.afterUpdateSeconds > 0;
+          } },
         { "--max-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.maxSeconds) && o.maxSeconds > 0;
           } },
@@ -242,7 +259,6 @@ std::map<std::string, bool*> flagOptions(Options& o)
     return {
         { "--noise", &o.noise },
         { "--boot-now", &o.bootNow },
-        { "--stay", &o.stay },
         { "--checksum", &o.checksum },
         { "--nak-first-eot", &o.faults.nakFirstEot },
         { "--pace", &o.pace },
@@ -320,13 +336,21 @@ void printHelp(const char* program)
         "  --wrong-rate-garbage    answer \"+++\" at a wrong rate with 1-4 random bytes (never 'O' or 'K')\n"
         "  --seed N                seed for the random bytes (default 1)\n"
         "  \"AT+Reboot\\r\" at the application's rate reboots into the boot loader after 300 ms.\n"
+        "  --id-command CMD        answer CMD (escaped as for --ok-reply, e.g. \"AT+ID?\\r\") with --id-reply\n"
+        "  --id-reply TEXT         (default \"\\r\\nTESSIK-SIM-0001\\r\\nOK\\r\\n\")\n"
+        "  --version-command CMD   answer CMD with \"\\r\\n<version>\\r\\nOK\\r\\n\": --app-version before an\n"
+        "                          update, after one the text in the received image after\n"
+        "                          \"TESSIK-VERSION:\" up to the first NUL, CR or LF (\"unknown\" without it)\n"
+        "  --app-version TEXT      the version before an update (default 0.0)\n"
+        "  --after-update MODE     after a complete transfer: exit (default; exit 0 a second later),\n"
+        "                          app (the new application runs: \"+++\", the commands above, at\n"
+        "                          --app-baud), dead (answers nothing); app and dead exit 0 after\n"
+        "  --after-update-seconds N  seconds (default 30)\n"
         "\n"
         "Boot loader (115200 only; waits for \"AT#UpdateFW\\r\" + 00 00, then XMODEM):\n"
         "  --reset-after SECONDS   dead application: operator reset SECONDS after the first update\n"
         "                          request at 115200 ('never' is the default)\n"
         "  --boot-now              start directly as the XMODEM receiver\n"
-        "  --stay                  after a complete transfer, run the new application\n"
-        "                          (answering \"+++\") instead of exiting\n"
         "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
         "  --start-repeat MS       repeat the start character every MS milliseconds until the first\n"
         "                          block is in (default 1000)\n"

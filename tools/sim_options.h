@@ -42,7 +42,6 @@ struct Options {
     unsigned seed = 1;
     double resetAfter = -1;                    // seconds; negative: never
     bool bootNow = false;
-    bool stay = false;                         // a module left in the fixture after its update
     bool checksum = false;
     BlockFaults faults;
     long faultyTransfers = -1;                 // transfers the block faults apply to; -1: all
@@ -56,6 +55,14 @@ struct Options {
     bool strictLine = false;
     bool wrongRateGarbage = false;
     std::string peerCommand;
+    // The application's identity and version commands (empty: not answered).
+    std::string idCommand;
+    std::string idReply = "\r\nTESSIK-SIM-0001\r\nOK\r\n";
+    std::string versionCommand;
+    std::string appVersion = "0.0";            // before an update
+    enum class AfterUpdate { Exit, App, Dead };
+    AfterUpdate afterUpdate = AfterUpdate::Exit;
+    double afterUpdateSeconds = 30;            // how long App and Dead run on
     double maxSeconds = 300;
     bool help = false;
 };

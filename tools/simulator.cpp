@@ -61,9 +61,20 @@ size_t RequestMatcher::feed(const std::string& bytes)
     return std::string::npos;
 }
 
+std::string versionInImage(const std::string& image)
+{
+    const std::string marker = "TESSIK-VERSION:";
+    size_t at = image.find(marker);
+    if (at == std::string::npos)
+        return "unknown";
+    at += marker.size();
+    size_t end = image.find_first_of(std::string("\0\r\n", 3), at);
+    return image.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, TimePoint start)
     : opt_(options), line_(line), rec_(recorder), maxUntil_(start + seconds(options.maxSeconds)),
-      rxClock_(start), txClock_(start), random_(options.seed)
+      rxClock_(start), txClock_(start), random_(options.seed), version_(options.appVersion)
 {
 }
 
@@ -151,6 +162,8 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
         keepEarliest(earliest, rebootAt_);
     if (resetAt_)
         keepEarliest(earliest, *resetAt_);
+    if (leaveAt_)
+        keepEarliest(earliest, *leaveAt_);
     if (phase_ == Phase::Lingering)
         keepEarliest(earliest, lingerUntil_);
     if (receiver_ && phase_ == Phase::Receiving) {
@@ -309,6 +322,8 @@ void Simulator::deliver(const Chunk& chunk)
 
 void Simulator::applicationInput(const Chunk& chunk)
 {
+    if (deadAfterUpdate_)
+        return;
     if (opt_.appBaud == 0) {
         deadApplicationInput(chunk);
         return;
@@ -370,6 +385,8 @@ void Simulator::applicationText(const std::string& bytes, TimePoint now)
     for (;;) {
         size_t ok = appText_.find(kOkTrigger);
         size_t reboot = appText_.find(kRebootCommand);
+        if (answerCommand(std::min(ok, reboot), now))
+            continue;
         if (ok == std::string::npos && reboot == std::string::npos)
             break;
         if (reboot < ok) {
@@ -382,8 +399,38 @@ void Simulator::applicationText(const std::string& bytes, TimePoint now)
         appText_.erase(0, ok + kOkTrigger.size());
     }
     // Keep just enough to complete a command split across chunks.
-    if (appText_.size() > kRebootCommand.size())
-        appText_.erase(0, appText_.size() - kRebootCommand.size());
+    size_t keep = std::max({ kRebootCommand.size(), opt_.idCommand.size(), opt_.versionCommand.size() });
+    if (appText_.size() > keep)
+        appText_.erase(0, appText_.size() - keep);
+}
+
+// The identity or the version command, if one comes before the offset
+// 'before'; true when one was answered.
+bool Simulator::answerCommand(size_t before, TimePoint now)
+{
+    size_t id = opt_.idCommand.empty() ? std::string::npos : appText_.find(opt_.idCommand);
+    size_t version = opt_.versionCommand.empty() ? std::string::npos : appText_.find(opt_.versionCommand);
+    if (std::min(id, version) == std::string::npos || std::min(id, version) > before)
+        return false;
+    if (id < version) {
+        sendToTool(opt_.idReply, now);
+        appText_.erase(0, id + opt_.idCommand.size());
+    } else {
+        sendToTool("\r\n" + version_ + "\r\nOK\r\n", now);
+        appText_.erase(0, version + opt_.versionCommand.size());
+    }
+    return true;
+}
+
+// After a complete transfer the module starts what it received.
+void Simulator::bootNewApplication()
+{
+    version_ = versionInImage(receiver_->data());
+    deadAfterUpdate_ = opt_.afterUpdate == Options::AfterUpdate::Dead;
+    phase_ = Phase::App;
+    appText_.clear();
+    leaveAt_ = Clock::now() + seconds(opt_.afterUpdateSeconds);
+    rec_.event(deadAfterUpdate_ ? "app_dead" : "app_started");
 }
 
 void Simulator::bootLoaderInput(const Chunk& chunk)
@@ -417,6 +464,8 @@ void Simulator::runTimers(TimePoint now)
         receiver_->tick(now);
     if (phase_ == Phase::Lingering && now >= lingerUntil_)
         finish(lingerExitCode_);
+    if (leaveAt_ && now >= *leaveAt_ && phase_ == Phase::App)
+        finish(0);
 }
 
 void Simulator::enterBootLoader()
@@ -469,10 +518,10 @@ void Simulator::transferEnded(TransferEnd end)
         bool written = writeOutFile();
         rec_.event("done", "bytes", static_cast<long long>(receiver_->data().size()));
         recordResult("complete", written);
-        if (opt_.stay)
-            startApplication();
-        else
+        if (opt_.afterUpdate == Options::AfterUpdate::Exit)
             linger(0);
+        else
+            bootNewApplication();
         break;
     }
     case TransferEnd::Vanish:
@@ -610,14 +659,6 @@ void Simulator::checkPeerExit(TimePoint now)
     flushToTool(now);
     rec_.event("peer_exit", "status", *status);
     linger(*status);
-}
-
-// The module reboots into the image just received, at its own rate.
-void Simulator::startApplication()
-{
-    rec_.event("application");
-    phase_ = Phase::App;
-    appText_.clear();
 }
 
 void Simulator::linger(int exitCode)

@@ -28,6 +28,10 @@ private:
     std::string tail_;
 };
 
+// The version string an application image carries: the text after
+// "TESSIK-VERSION:" up to the first NUL, CR or LF; "unknown" without it.
+std::string versionInImage(const std::string& image);
+
 // The module: application, boot loader and its XMODEM receiver (or an
 // external peer), all driven by one poll loop on the pty master.
 class Simulator : public XmodemHost {
@@ -78,6 +82,8 @@ private:
     void wrongRateInput(const Chunk& chunk);
     std::string randomBytes(bool notOk);
     void applicationText(const std::string& bytes, TimePoint now);
+    bool answerCommand(size_t before, TimePoint now);
+    void bootNewApplication();
     void bootLoaderInput(const Chunk& chunk);
     void runTimers(TimePoint now);
 
@@ -91,7 +97,6 @@ private:
     void recordResult(const std::string& end, bool outWritten);
     void abandonTransfer(const std::string& why);
     void linger(int exitCode);
-    void startApplication();
     void finish(int exitCode);
 
     const Options& opt_;
@@ -124,4 +129,7 @@ private:
     PeerProcess peer_;
     std::string toPeerBuffer_;
     std::mt19937 random_;
+    std::string version_;
+    bool deadAfterUpdate_ = false;
+    std::optional<TimePoint> leaveAt_;
 };

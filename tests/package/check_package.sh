@@ -63,7 +63,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = electronics ] || fail "Section is '$(field Section)'"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
-for library in libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6; do
+for library in libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqt5sql5 libqt5sql5-sqlite libc6; do
   # A whole package name: libqt5core5a must not be found inside libqt5core5a-dbg.
   if ! grep -Eq "(^|, )$library( |,|$)" <<<"$depends"; then
     fail "Depends lacks $library: $depends"

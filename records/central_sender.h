@@ -1,0 +1,26 @@
+#pragma once
+
+#include "records/central_url.h"
+#include "records/history_store.h"
+
+#include <QString>
+
+// Store and forward: sends the local rows still pending to the central
+// database, oldest first, a batch at a time. A batch is marked sent only
+// after the server committed it; sending a row twice adds nothing there.
+class CentralSender
+{
+public:
+    CentralSender(HistoryStore &local, const CentralUrl &url);
+
+    // False when rows stay pending; error() says why.
+    bool send_pending();
+    int sent() const { return rows_sent; }
+    QString error() const { return last_error; }
+
+private:
+    HistoryStore &local;
+    HistoryStore central;
+    int rows_sent = 0;
+    QString last_error;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// One attempt at one port, as the history keeps it. Times are UTC,
+// "yyyy-MM-ddTHH:mm:ss.zzzZ", so that text order is time order.
+struct HistoryRow
+{
+    qint64 id = 0; // given by the database
+    QString started_utc;
+    QString ended_utc;
+    QString station;
+    QString operator_name; // the column `operator`
+    QString tool_version;
+    QString port;
+    QString device;
+    QString adapter_serial;
+    QString adapter_vid_pid;
+    QString module_id; // the module's answer to its identity command, once one is asked
+    QString image_path;
+    qint64 image_size = 0;
+    QString image_sha256;
+    QString result;  // ok, failed, aborted or skipped
+    QString reason;  // reason_code() of the port's end
+    int attempt = 0; // 1 for the first try of a port; 0 for a port never tried
+    double seconds = 0;
+    QString crc_mode;      // crc16 or checksum, once the sender reports it
+    int rate = 0;          // the application's rate the scan found; 0 if none
+    QString verified;      // transfer, boot or version: how far the port's end was proven
+    QString version_reply; // the new application's answer to the version command
+};
+
+// The columns, in table order; the names are those of the database, the
+// JSON objects and the CSV header.
+QStringList history_columns();
+
+// The row's value of a column (by its name above).
+QVariant history_value(const HistoryRow &row, const QString &column);
+void set_history_value(HistoryRow &row, const QString &column, const QVariant &value);
+
+QJsonObject history_json(const HistoryRow &row);
+
+// "yyyy-MM-ddTHH:mm:ss.zzzZ" of a moment.
+QString utc_text(const QDateTime &moment);

@@ -1,0 +1,93 @@
+#include "records/run_recorder.h"
+
+#include "engine/update_run.h"
+#include "platform/platform.h"
+#include "records/history_writer.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+bool describe_image(const QString &path, RunContext &context)
+{
+    context.image_path = QFileInfo(path).absoluteFilePath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return false;
+    context.image_size = file.size();
+    context.image_sha256 = QString::fromLatin1(hash.result().toHex());
+    return true;
+}
+
+QString history_result(PortResult result, FailReason reason)
+{
+    if (result == PortResult::failure && reason == FailReason::aborted)
+        return QStringLiteral("aborted");
+    return QString::fromLatin1(result_word(result));
+}
+
+RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent)
+    : QObject(parent), writer(writer), context(std::move(context)),
+      adapters(writer ? list_adapter_details() : QVector<AdapterDetails>())
+{}
+
+void RunRecorder::watch(UpdateRun *run)
+{
+    connect(run, &UpdateRun::port_started, this, [this](const QString &port) { rates.remove(port); });
+    connect(run, &UpdateRun::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
+    connect(run, &UpdateRun::attempt_finished, this, &RunRecorder::record_end);
+    // A port the run never started ends without an attempt.
+    connect(run, &UpdateRun::port_finished, this,
+            [this](const QString &port, PortResult result, FailReason reason, double seconds) {
+                if (result == PortResult::skipped)
+                    record_end(port, 0, result, reason, seconds);
+            });
+}
+
+void RunRecorder::record_end(const QString &port, int attempt, PortResult result, FailReason reason,
+                             double seconds)
+{
+    if (writer)
+        writer->record(row_of(port, attempt, result, reason, seconds));
+}
+
+HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult result, FailReason reason,
+                               double seconds) const
+{
+    const QDateTime ended = QDateTime::currentDateTimeUtc();
+    HistoryRow row;
+    row.started_utc = utc_text(ended.addMSecs(-qint64(seconds * 1000)));
+    row.ended_utc = utc_text(ended);
+    row.station = context.station;
+    row.operator_name = context.operator_name;
+    row.tool_version = context.tool_version;
+    row.port = port;
+    row.device = context.devices.value(port, device_name(port));
+    const QString canonical = QFileInfo(row.device).canonicalFilePath();
+    for (const AdapterDetails &adapter : adapters) {
+        if (adapter.system_location == row.device || adapter.system_location == canonical) {
+            row.adapter_serial = adapter.serial_number;
+            row.adapter_vid_pid = adapter.vid_pid;
+        }
+    }
+    row.image_path = context.image_path;
+    row.image_size = context.image_size;
+    row.image_sha256 = context.image_sha256;
+    row.result = history_result(result, reason);
+    row.reason = QString::fromLatin1(reason_code(reason));
+    row.attempt = attempt;
+    row.seconds = seconds;
+    row.rate = rates.value(port);
+    // The boot check, the version command and the identity command fill
+    // these once the port's update reports them; a port ends "ok" today
+    // when the EOT was acknowledged, which is the transfer level.
+    row.verified = result == PortResult::success ? QStringLiteral("transfer") : QString();
+    row.module_id = QString();
+    row.version_reply = QString();
+    row.crc_mode = QString();
+    return row;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "engine/outcome.h"
+#include "platform/platform.h"
+#include "records/history_row.h"
+#include "records/record_settings.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+class HistoryWriter;
+class UpdateRun;
+
+// What every row of one run shares.
+struct RunContext
+{
+    QString station;
+    QString operator_name;
+    QString tool_version;
+    QString image_path;
+    qint64 image_size = 0;
+    QString image_sha256;
+    QMap<QString, QString> devices; // port to device, where they differ
+};
+
+// The image's size and SHA-256 into the context; false when it cannot be read.
+bool describe_image(const QString &path, RunContext &context);
+
+// Turns the ends of a run's ports into history rows: one per attempt, and
+// one for each port the run skipped.
+class RunRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent = nullptr);
+
+    void watch(UpdateRun *run);
+    // A port's end the run never saw (a port that did not appear in time).
+    void record_end(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
+
+    // The row of an attempt's end, before it is queued.
+    HistoryRow row_of(const QString &port, int attempt, PortResult result, FailReason reason,
+                      double seconds) const;
+
+private:
+    HistoryWriter *writer;
+    RunContext context;
+    QVector<AdapterDetails> adapters; // listed once, and only when rows are written
+    QMap<QString, int> rates;         // the rate each port's current attempt found
+};
+
+// The word of a port's end in the history: ok, failed, aborted or skipped.
+QString history_result(PortResult result, FailReason reason);
