@@ -24,7 +24,8 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
         QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
         MainWindow window;
-        window.set_parallel(line.parallel);
+        window.set_parallel(line.parallel || line.watch);
+        window.set_watch(line.watch);
         window.set_records(line.records);
         window.set_checks(line.checks, line.skip_done);
         window.show();

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "engine/fixture_loop.h"
 #include "engine/update_run.h"
 #include "records/history_writer.h"
 
@@ -89,6 +90,9 @@ MainWindow::~MainWindow()
     if (run)
         disconnect(run.get(), nullptr, this, nullptr);
     run.reset();
+    if (station)
+        disconnect(station.get(), nullptr, this, nullptr);
+    station.reset();
     if (!ports_layout->parent())
         delete ports_layout; // never placed: no port was listed
     delete recv_timer;

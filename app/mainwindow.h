@@ -19,6 +19,7 @@ class QPushButton;
 class QTextEdit;
 class QTimer;
 class QVBoxLayout;
+class FixtureLoop;
 class HistoryWriter;
 class ModalUi;
 class PortUpdate;
@@ -45,6 +46,9 @@ public:
 
     // Parallel mode: every ticked port is updated at once.
     void set_parallel(bool on) { parallel = on; }
+    // With parallel mode: every ticked port updates module after module
+    // until "update" is pressed again.
+    void set_watch(bool on) { watch = on; }
     // Where and under which names every port's end is recorded.
     void set_records(const RecordSettings &settings) { records = settings; }
     // --verify, --version-command, --id-command and --skip-done for every run.
@@ -100,6 +104,11 @@ private:
     QString first_ticked_port() const;
     PortUpdate *current_update() const;
 
+    // Fixture loop
+    void start_watch();
+    bool watching() const;
+    void show_units(const QString &port, const QString &progress);
+
     // Widgets and layouts
     QWidget *central_widget = nullptr;
     QVBoxLayout *main_layout = nullptr;
@@ -140,6 +149,8 @@ private:
 
     std::unique_ptr<UpdateRun> run;
     bool parallel = false;
+    bool watch = false;
+    std::unique_ptr<FixtureLoop> station;
 
     // Log
     QString log_text;

@@ -118,7 +118,7 @@ int MainWindow::port_row(const QString &name) const
 // its progress labels by port name, and the operator's view stays put.
 void MainWindow::poll_ports()
 {
-    if (run && run->running())
+    if ((run && run->running()) || watching())
         return;
     QStringList names = port_lister();
     names.removeDuplicates();

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "engine/fixture_loop.h"
 #include "engine/log_format.h"
 #include "engine/update_run.h"
 #include "records/done_lookup.h"
@@ -11,6 +12,10 @@
 
 void MainWindow::send_file()
 {
+    if (watching()) {
+        station->stop();
+        return;
+    }
     if (firmware_path.isEmpty()) {
         modal->warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"));
         update_button->setEnabled(true);
@@ -29,7 +34,10 @@ void MainWindow::send_file()
         modal->warning(this, QStringLiteral("waring"), QStringLiteral("please select com"));
         return;
     }
-    start_run();
+    if (watch && parallel)
+        start_watch();
+    else
+        start_run();
 }
 
 void MainWindow::start_run()

@@ -54,6 +54,16 @@ struct Options
     QCommandLineOption wait_port{QStringLiteral("wait-port"),
                                  QStringLiteral("Wait up to SECONDS (at most a day) for named ports that do not exist yet."),
                                  QStringLiteral("SECONDS")};
+    QCommandLineOption watch{QStringLiteral("watch"),
+                             QStringLiteral("Fixture loop: each port waits for a module, updates it, waits until it "
+                                            "is taken out, and again. Alone, opens the window in parallel watch mode.")};
+    QCommandLineOption gone_after{QStringLiteral("gone-after"),
+                                  QStringLiteral("With --watch: a module silent this long counts as taken out "
+                                                 "(default 3)."),
+                                  QStringLiteral("SECONDS"), QStringLiteral("3")};
+    QCommandLineOption count{QStringLiteral("count"),
+                             QStringLiteral("With --watch: end after N units in total (default: until interrupted)."),
+                             QStringLiteral("N"), QStringLiteral("0")};
     QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Diagnostic trace lines on standard error.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
     QCommandLineOption help{{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("This text.")};
@@ -148,7 +158,8 @@ struct Options
               &log,        &list_ports, &wait_port,     &verbose,   &expect_sha256, &history_db,
               &no_history, &station,    &operator_name, &history,   &stats,         &csv,
               &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
-              &sync,       &pending,    &central,       &version,   &help,
+              &sync,       &pending,    &central,       &watch,     &gone_after,
+              &count,      &version,    &help,
               &verify,     &verify_timeout, &version_command, &expect_version, &id_command, &skip_done})
             parser.addOption(*option);
     }
@@ -207,7 +218,7 @@ QString usage_text()
     options.add_to(parser);
     parser.setApplicationDescription(QStringLiteral(
         "Writes a firmware image into Wi-Fi modules on serial ports. Without a run or query option "
-        "the window opens.\n\nExit status: 0 every port updated (or already done); 1 a port failed or was skipped; "
+        "the window opens.\n\nExit status: 0 every port updated (or already done; --watch: no unit failed); 1 a port failed or was skipped; "
         "2 bad usage; 3 every port updated but its history rows could not be written; "
         "130 aborted by a signal."));
     QString text = parser.helpText();
@@ -308,6 +319,17 @@ CommandLine parse_command_line(const QStringList &arguments)
                               || parser.isSet(options.sha256) || parser.isSet(options.result)
                               || parser.isSet(options.module_id) || parser.isSet(options.limit)
                               || line.central || line.filter.pending;
+
+    line.watch = parser.isSet(options.watch);
+    bool number_ok = true;
+    line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
+    if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)
+        return usage_error(QStringLiteral("--gone-after needs a number of seconds above 0"));
+    line.count = parser.value(options.count).toInt(&number_ok);
+    if (!number_ok || line.count < 0)
+        return usage_error(QStringLiteral("--count needs a whole number of 0 or more"));
+    if (!line.watch && (parser.isSet(options.gone_after) || parser.isSet(options.count)))
+        return usage_error(QStringLiteral("--gone-after and --count need --watch"));
 
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::help;

@@ -24,6 +24,9 @@ struct CommandLine
     QString log_file;
     double wait_port_seconds = 0;
     bool verbose = false;
+    bool watch = false;             // fixture loop: each port updates module after module
+    double gone_after_seconds = 3;  // silence after which a module counts as taken out
+    int count = 0;                  // units in total that end a watch; 0: until a signal
     QString expect_sha256; // lower case; empty: any image
     RecordSettings records;
     CheckOptions checks; // --verify, --version-command, --id-command

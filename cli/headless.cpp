@@ -3,6 +3,7 @@
 #include "cli/check_events.h"
 #include "cli/event_writer.h"
 #include "cli/port_names.h"
+#include "cli/watch.h"
 #include "cli/run_ports.h"
 #include "cli/run_signals.h"
 #include "engine/image.h"
@@ -326,6 +327,8 @@ int list_ports(bool json)
 
 int run_headless(const CommandLine &line)
 {
+    if (line.watch)
+        return run_watch(line);
     if (!line.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
 

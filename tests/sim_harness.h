@@ -166,6 +166,13 @@ public:
         return true;
     }
 
+    // Ends the simulator as a module taken out of its fixture: its port goes away.
+    bool stop(int ms = 5000)
+    {
+        process_.terminate();
+        return waitForFinished(ms);
+    }
+
     bool waitForFinished(int ms)
     {
         return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);

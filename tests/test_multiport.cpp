@@ -147,6 +147,34 @@ private slots:
         for (const QString &body : rig.probe->log_bodies())
             QVERIFY2(body.contains(QStringLiteral("ttySIM")), qPrintable(body));
     }
+
+    // Watch mode: each box counts its units; a module plugged in after the
+    // first was taken out is the port's next unit.
+    void parallel_watch_counts_units_per_box()
+    {
+        UpdateRig rig;
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(rig.add_module({}));
+        rig.open_window();
+        rig.window->set_parallel(true);
+        rig.window->set_watch(true);
+        rig.choose_image(sample_image(3000));
+        rig.update_all();
+        auto units_shown = [&](int row, int units) {
+            return rig.probe->progress_label(row)->text().endsWith(QStringLiteral("units: %1").arg(units));
+        };
+        QVERIFY(wait_until([&] { return units_shown(0, 1) && units_shown(1, 1); }, 60000));
+        QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级成功")), 2);
+        SimModule next;
+        next.setLink(rig.module(0).link());
+        QVERIFY(rig.module(0).waitForFinished(5000) && next.start());
+        QVERIFY(wait_until([&] { return units_shown(0, 2); }, 60000));
+        QCOMPARE(next.outData(), rig.image);
+        QVERIFY(rig.probe->update_button()->isEnabled() && rig.probe->watching());
+        rig.probe->send_file(); // "update" again ends the loop
+        QVERIFY(wait_until([&] { return !rig.probe->watching(); }, 10000));
+        QVERIFY(units_shown(1, 1));
+    }
 };
 
 QTEST_MAIN(TestMultiPort)

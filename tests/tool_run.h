@@ -46,7 +46,8 @@ inline QProcessEnvironment tool_environment()
 inline Run finish(QProcess &tool, int timeout_ms)
 {
     Run run;
-    if (!tool.waitForFinished(timeout_ms)) {
+    // A tool that ended while a test ran the event loop is finished already.
+    if (tool.state() != QProcess::NotRunning && !tool.waitForFinished(timeout_ms)) {
         tool.kill();
         tool.waitForFinished(2000);
         return run;

@@ -148,6 +148,7 @@ public:
     }
 
     // True once a run has ended: "update" enabled and nothing of it still waiting.
+    bool watching() const { return w.watching(); }
     bool idle() const
     {
         return w.update_button->isEnabled() && !(w.run && w.run->running())

@@ -1,0 +1,315 @@
+#include "cli/watch.h"
+
+#include "cli/port_names.h"
+#include "cli/signal_watch.h"
+#include "engine/fixture_loop.h"
+#include "engine/image.h"
+#include "engine/log_format.h"
+#include "engine/messages.h"
+#include "platform/platform.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+constexpr int station_interval_ms = 10000;
+
+void put(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+// Events as JSON Lines, human text, the log file.
+class WatchReport
+{
+public:
+    explicit WatchReport(const CommandLine &line) : json(line.json)
+    {
+        if (line.log_file.isEmpty())
+            return;
+        file.setFileName(line.log_file);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+            put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n")
+                            .arg(line.log_file, file.errorString()));
+    }
+
+    void event(const QString &name, QJsonObject object)
+    {
+        object.insert(QStringLiteral("event"), name);
+        if (json)
+            put(stdout,
+                QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    }
+    void human(const QString &text) { put(json ? stderr : stdout, text + QLatin1Char('\n')); }
+    void to_file(const QString &text)
+    {
+        if (file.isOpen()) {
+            file.write(text.toUtf8());
+            file.flush();
+        }
+    }
+
+private:
+    bool json;
+    QFile file;
+};
+
+QJsonObject station_fields(const FixtureLoop &station)
+{
+    const StationCounters &tally = station.counters();
+    return {{QStringLiteral("units_ok"), tally.ok},
+            {QStringLiteral("units_failed"), tally.failed},
+            {QStringLiteral("per_hour"), tally.per_hour(station.elapsed_seconds())},
+            {QStringLiteral("mean_seconds"), tally.mean_seconds()},
+            {QStringLiteral("seconds"), station.elapsed_seconds()}};
+}
+
+QString station_text(const FixtureLoop &station)
+{
+    const StationCounters &tally = station.counters();
+    return QStringLiteral("station: %1 ok, %2 failed, %3 per hour, %4 s per unit")
+        .arg(tally.ok)
+        .arg(tally.failed)
+        .arg(tally.per_hour(station.elapsed_seconds()), 0, 'f', 1)
+        .arg(tally.mean_seconds(), 0, 'f', 1);
+}
+
+// One --watch run: the station, and everything it reports.
+class WatchSession
+{
+public:
+    WatchSession(const CommandLine &line, std::shared_ptr<const Image> image, const QStringList &ports,
+                 const QMap<QString, QString> &devices);
+
+    // Until --count units or abort(); returns the exit code.
+    int run();
+    void abort() { station.abort(); }
+
+private:
+    static FixtureOptions fixture_options(const CommandLine &line, std::shared_ptr<const Image> image);
+    void announce();
+    void unit_started(const QString &port, int unit, int total);
+    void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason, double s);
+    void log_line(const QString &port, const QString &body);
+    void progress(const QString &port, const QString &text, qint64 sent, qint64 total);
+    int finish();
+
+    const CommandLine &line;
+    const std::shared_ptr<const Image> image;
+    const QStringList ports;
+    WatchReport report;
+    FixtureLoop station;
+    QTimer station_tick;
+    QMap<QString, int> last_percent;
+    bool cut_short = false;
+};
+
+WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image> image,
+                           const QStringList &ports, const QMap<QString, QString> &devices)
+    : line(line), image(image), ports(ports), report(line),
+      station(ports, line.file, fixture_options(line, image), line.count, devices)
+{
+    QObject::connect(&station, &FixtureLoop::unit_started,
+                     [this](const QString &port, int unit, int total) { unit_started(port, unit, total); });
+    QObject::connect(&station, &FixtureLoop::unit_ended,
+                     [this](const QString &port, int unit, int total, PortResult result, FailReason reason,
+                            double s) { unit_ended(port, unit, total, result, reason, s); });
+    QObject::connect(&station, &FixtureLoop::module_gone, [this](const QString &port) {
+        report.human(port + QStringLiteral(": module taken out, waiting for the next"));
+    });
+    QObject::connect(&station, &FixtureLoop::log_line,
+                     [this](const QString &port, const QString &body) { log_line(port, body); });
+    QObject::connect(&station, &FixtureLoop::progress,
+                     [this](const QString &port, const QString &text, qint64 sent, qint64 total) {
+                         progress(port, text, sent, total);
+                     });
+    QObject::connect(&station, &FixtureLoop::notice,
+                     [](const QString &, NoticeKind, const QString &title, const QString &text) {
+                         put(stderr, title + QStringLiteral(": ") + text + QLatin1Char('\n'));
+                     });
+    QObject::connect(&station, &FixtureLoop::rate_found, [this](const QString &port, int baud) {
+        report.event(QStringLiteral("rate"),
+                     {{QStringLiteral("port"), port}, {QStringLiteral("baud"), baud}});
+    });
+    QObject::connect(&station, &FixtureLoop::reset_needed, [this](const QString &port) {
+        report.event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});
+    });
+    QObject::connect(&station, &FixtureLoop::finished, QCoreApplication::instance(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QObject::connect(&station_tick, &QTimer::timeout,
+                     [this] { report.event(QStringLiteral("station"), station_fields(station)); });
+}
+
+FixtureOptions WatchSession::fixture_options(const CommandLine &line, std::shared_ptr<const Image> image)
+{
+    FixtureOptions options;
+    options.update.image = std::move(image);
+    options.retries = line.retries;
+    options.gone_after_ms = qRound(line.gone_after_seconds * 1000);
+    options.update.explain_open_failure = true;
+    return options;
+}
+
+int WatchSession::run()
+{
+    announce();
+    if (line.json)
+        station_tick.start(station_interval_ms);
+    station.start();
+    QCoreApplication::exec();
+    station_tick.stop();
+    return finish();
+}
+
+void WatchSession::announce()
+{
+    const QString sha = image->sha256_hex();
+    report.event(QStringLiteral("run_start"),
+                 {{QStringLiteral("image"), line.file},
+                  {QStringLiteral("bytes"), image->bytes.size()},
+                  {QStringLiteral("sha256"), sha},
+                  {QStringLiteral("ports"), QJsonArray::fromStringList(ports)},
+                  {QStringLiteral("watch"), true},
+                  {QStringLiteral("count"), line.count},
+                  {QStringLiteral("gone_after"), line.gone_after_seconds},
+                  {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
+    report.to_file(
+        QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, watching ports %6\n")
+            .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
+            .arg(image->bytes.size())
+            .arg(sha, ports.join(QStringLiteral(", "))));
+    report.human(
+        QStringLiteral("watching %1: put a module into a fixture").arg(ports.join(QStringLiteral(", "))));
+}
+
+void WatchSession::unit_started(const QString &port, int unit, int total)
+{
+    last_percent.remove(port);
+    report.event(
+        QStringLiteral("unit_start"),
+        {{QStringLiteral("port"), port}, {QStringLiteral("unit"), unit}, {QStringLiteral("total"), total}});
+    report.human(QStringLiteral("%1 unit %2 (%3 in total): updating").arg(port).arg(unit).arg(total));
+}
+
+void WatchSession::unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason,
+                              double s)
+{
+    cut_short = cut_short || reason == FailReason::aborted;
+    const QString word = QString::fromLatin1(result_word(result));
+    const QString code = QString::fromLatin1(reason_code(reason));
+    report.event(QStringLiteral("unit_end"), {{QStringLiteral("port"), port},
+                                              {QStringLiteral("unit"), unit},
+                                              {QStringLiteral("total"), total},
+                                              {QStringLiteral("result"), word},
+                                              {QStringLiteral("reason"), code},
+                                              {QStringLiteral("seconds"), s}});
+    const QString text = QStringLiteral("%1 unit %2 (%3 in total): %4 (%5), %6 s")
+                             .arg(port)
+                             .arg(unit)
+                             .arg(total)
+                             .arg(word, code)
+                             .arg(s, 0, 'f', 1);
+    report.human(text + QStringLiteral("; take it out"));
+    report.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));
+}
+
+void WatchSession::log_line(const QString &port, const QString &body)
+{
+    const QString text = format_log_line(QDateTime::currentDateTime(), body);
+    put(line.json ? stderr : stdout, text);
+    report.to_file(text);
+    report.event(QStringLiteral("log"), {{QStringLiteral("port"), port}, {QStringLiteral("text"), body}});
+}
+
+// At most once per percent and port.
+void WatchSession::progress(const QString &port, const QString &text, qint64 sent, qint64 total)
+{
+    const int percent = total > 0 ? int(sent * 100 / total) : 100;
+    if (last_percent.value(port, -1) == percent)
+        return;
+    last_percent[port] = percent;
+    report.human(port + QLatin1Char(' ') + text);
+    report.event(QStringLiteral("progress"), {{QStringLiteral("port"), port},
+                                              {QStringLiteral("bytes"), sent},
+                                              {QStringLiteral("total"), total},
+                                              {QStringLiteral("percent"), percent}});
+}
+
+// The station's last counters, then the summary, always last.
+int WatchSession::finish()
+{
+    const StationCounters &tally = station.counters();
+    report.event(QStringLiteral("station"), station_fields(station));
+    report.human(station_text(station));
+    QJsonArray per_port;
+    for (const QString &port : ports)
+        per_port.append(
+            QJsonObject{{QStringLiteral("port"), port}, {QStringLiteral("units"), station.units_of(port)}});
+    report.event(QStringLiteral("summary"), {{QStringLiteral("units"), tally.units()},
+                                             {QStringLiteral("units_ok"), tally.ok},
+                                             {QStringLiteral("units_failed"), tally.failed},
+                                             {QStringLiteral("ports"), per_port},
+                                             {QStringLiteral("seconds"), station.elapsed_seconds()}});
+    report.to_file(QStringLiteral("# summary: %1\n").arg(station_text(station)));
+    if (cut_short)
+        return exit_aborted;
+    return tally.failed == 0 ? exit_ok : exit_failed;
+}
+
+// Two names of one device are one port; a port may be plugged in later.
+// False when a name cannot name a port.
+bool resolve_ports(const QStringList &arguments, QStringList &ports, QMap<QString, QString> &devices)
+{
+    QSet<QString> identities;
+    for (const QString &argument : arguments) {
+        const NamedPort port = resolve_port(argument);
+        if (port.device.isEmpty()) {
+            put(stderr, QStringLiteral("tessik-update-tool: port %1 is not among the system's ports\n")
+                            .arg(argument));
+            return false;
+        }
+        if (!identities.contains(port.identity))
+            ports << port.label;
+        identities.insert(port.identity);
+        devices.insert(port.label, port.device);
+    }
+    return true;
+}
+
+} // namespace
+
+int run_watch(const CommandLine &line)
+{
+    if (!line.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
+    QStringList ports;
+    QMap<QString, QString> devices;
+    if (!resolve_ports(line.ports, ports, devices))
+        return exit_usage;
+    // Read once: every unit of the station gets exactly these bytes.
+    const ImageRead read = read_image(line.file);
+    const QString problem = !read.image                   ? read.message
+                            : read.image->bytes.isEmpty() ? messages::image_empty(line.file)
+                                                          : QString();
+    if (!problem.isEmpty()) {
+        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(problem));
+        return exit_usage;
+    }
+    SignalWatch signals_in; // before any update starts a thread
+    WatchSession session(line, read.image, ports, devices);
+    signals_in.on_signal([&session] { session.abort(); }, exit_aborted);
+    QObject interrupt_context;
+    on_console_interrupt(
+        &interrupt_context, [&session] { session.abort(); }, exit_aborted);
+    return session.run();
+}
