@@ -147,8 +147,7 @@ private slots:
         QMap<QString, QString> ten_failed;
         for (int i = 0; i < 10; ++i) {
             const QString port = dir.filePath(QStringLiteral("ttyF%1").arg(i));
-            QFile file(port);
-            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(QFile(port).open(QIODevice::WriteOnly));
             ten_ports << QStringLiteral("--port") << port;
             ten_failed.insert(port, QStringLiteral("failed"));
         }
