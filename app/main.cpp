@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
     }
 
     // Without a window, Qt's own event loop instead of GLib's: every byte
-    // from every port wakes it, and GLib's rounds cost about twice as much.
+    // from every port wakes it, and a round of GLib's costs about half as much again.
     const bool glib_chosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
     if (!glib_chosen)
         qputenv("QT_NO_GLIB", "1");
