@@ -35,7 +35,7 @@ struct Options
                             QStringLiteral("IMAGE")};
     QCommandLineOption port{QStringLiteral("port"),
                             QStringLiteral("A port to update: ttyUSB0, /dev/ttyUSB0, a /dev/serial/by-id or by-path "
-                                           "link, or serial:SERIALNUMBER. Repeat for more ports (at most eight)."),
+                                           "link, or serial:SERIALNUMBER. Repeat for more ports, as many as there are."),
                             QStringLiteral("PORT")};
     QCommandLineOption parallel{QStringLiteral("parallel"),
                                 QStringLiteral("Update every port at once; alone, opens the window in parallel mode.")};

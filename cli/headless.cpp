@@ -338,8 +338,6 @@ int run_headless(const CommandLine &line)
     const RunPorts ports = resolve_run_ports(line.ports);
     if (!ports.unknown.isEmpty() && line.wait_port_seconds <= 0)
         return usage_error(QStringLiteral("port %1 is not among the system's ports").arg(ports.unknown));
-    if (ports.labels.size() > UpdateRun::max_ports)
-        return usage_error(QStringLiteral("at most eight ports"));
 
     const ImageRead read = read_image(line.file);
     const QString image_problem = read.image ? (read.image->bytes.isEmpty() ? messages::image_empty(line.file) : QString())

@@ -8,6 +8,7 @@
 
 #include <QTimer>
 #include <climits>
+#include <utility>
 
 namespace {
 
@@ -246,7 +247,11 @@ void PortUpdate::step_sender(const QByteArray &input, qint64 now)
         log(messages::reset_succeeded());
     if (sender->bytes_sent() != progress_shown) {
         progress_shown = sender->bytes_sent();
-        emit progress(progress_text(progress_shown, image_size), progress_shown, image_size);
+        // What is shown is whole per cents: a block that leaves them as they
+        // were tells nobody (a large image has thousands of blocks a per cent).
+        const qint64 percent = progress_percent(progress_shown, image_size);
+        if (std::exchange(percent_shown, percent) != percent)
+            emit progress(progress_text(progress_shown, image_size), progress_shown, image_size);
     }
     switch (sender->end()) {
     case SenderEnd::running:
@@ -277,9 +282,16 @@ void PortUpdate::arm()
         deadline_timer->stop();
         return;
     }
-    qint64 wait = qMax<qint64>(0, due - now_ms());
+    // A timer due no later is kept: it finds nothing to do and arms again.
+    // Most blocks move the deadline on by one block's time, and starting
+    // the timer anew for each would cost more than the rare early wake-up.
+    if (deadline_timer->isActive() && timer_due_ms <= due)
+        return;
+    const qint64 now = now_ms();
+    qint64 wait = qMax<qint64>(0, due - now);
     if (options.clock)
         wait = qMin(wait, foreign_clock_check_ms);
+    timer_due_ms = now + wait;
     deadline_timer->start(static_cast<int>(qMin<qint64>(wait, INT_MAX)));
 }
 

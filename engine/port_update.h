@@ -161,6 +161,7 @@ private:
     QPointer<Thread> scan_thread;
     OpenFailure scan_open_failure = OpenFailure::none;
     QTimer *deadline_timer;
+    qint64 timer_due_ms = 0; // when the running timer fires
     qint64 open_failed_until_ms = 0;
     bool in_service = false;
 
@@ -171,6 +172,7 @@ private:
     QString image_message;
     qint64 image_size = 0;
     qint64 progress_shown = 0;
+    qint64 percent_shown = -1;
     std::unique_ptr<Handshake> handshake;
     std::unique_ptr<XmodemSender> sender;
     std::unique_ptr<BootCheck> boot_check;

@@ -13,6 +13,7 @@ int PortUpdate::prepare_update()
 {
     damaged = 0;
     progress_shown = 0;
+    percent_shown = -1;
     handshake.reset();
     sender.reset();
     boot_check.reset();

@@ -7,14 +7,9 @@ UpdateRun::UpdateRun(const QStringList &ports, const QString &firmware_path, Run
     : QObject(parent), firmware_path(firmware_path), options(std::move(options))
 {
     clock = this->options.update.clock ? this->options.update.clock : &own_clock;
-    QStringList named;
-    for (const QString &port : ports) {
-        if (port_count == max_ports)
-            break;
-        update_ports[port_count++] = port;
-        named << port;
-    }
-    ledger = RunLedger(named);
+    update_ports = ports;
+    port_count = update_ports.size();
+    ledger = RunLedger(update_ports);
     updates.resize(port_count);
     started_at.fill(0, port_count);
     attempt_started_at.fill(0, port_count);
@@ -125,7 +120,7 @@ void UpdateRun::port_ended(int index, PortResult result, FailReason reason)
     const bool go_on = result == PortResult::success || reason == FailReason::already_done
                        || (options.keep_going && reason != FailReason::aborted);
     if (!options.parallel && go_on && index + 1 < port_count) {
-        current_port = static_cast<quint8>(index + 1);
+        current_port = index + 1;
         start_later(current_port);
         return;
     }

@@ -29,8 +29,6 @@ class UpdateRun : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int max_ports = 8;
-
     UpdateRun(const QStringList &ports, const QString &firmware_path, RunOptions options = {},
               QObject *parent = nullptr);
     ~UpdateRun() override;
@@ -50,9 +48,10 @@ public:
     PortUpdate *update_of(const QString &port) const;
     PortUpdate *current_update() const;
 
-    QString update_ports[max_ports];
-    quint8 port_count = 0;
-    quint8 current_port = 0;
+    // As many as named: only the window has a fixed number of rows.
+    QStringList update_ports;
+    int port_count = 0;
+    int current_port = 0;
 
 signals:
     void port_started(const QString &port, int attempt);

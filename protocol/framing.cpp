@@ -77,8 +77,12 @@ QByteArray build_frame(const unsigned char *data, bool use_crc, quint8 block_num
     return frame;
 }
 
+qint64 progress_percent(qint64 bytes_sent, qint64 total_bytes)
+{
+    return static_cast<qint64>(static_cast<double>(bytes_sent) / static_cast<double>(total_bytes) * 100.0);
+}
+
 QString progress_text(qint64 bytes_sent, qint64 total_bytes)
 {
-    const auto percent = static_cast<qint64>(static_cast<double>(bytes_sent) / static_cast<double>(total_bytes) * 100.0);
-    return QStringLiteral("完成:") + QString::number(percent) + QLatin1Char('%');
+    return QStringLiteral("完成:") + QString::number(progress_percent(bytes_sent, total_bytes)) + QLatin1Char('%');
 }

@@ -28,6 +28,5 @@ constexpr int ok_poll_limit = 10;
 constexpr int reset_poll_ms = 100;
 constexpr int reset_poll_limit = 100;
 constexpr int start_poll_ms = 100;
-constexpr int block_poll_ms = 1;
 
 } // namespace wire

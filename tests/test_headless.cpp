@@ -69,10 +69,6 @@ private slots:
         QTest::newRow("no file") << QStringList({QStringLiteral("--port"), QStringLiteral("/tmp/x")});
         QTest::newRow("no port") << QStringList({QStringLiteral("--file"), QStringLiteral("/tmp/x.bin")});
         QTest::newRow("port not listed") << QStringList({QStringLiteral("--file"), QStringLiteral("/tmp/x.bin"), QStringLiteral("--port"), QStringLiteral("ttyNOPE9")});
-        QStringList nine = {QStringLiteral("--file"), QStringLiteral("/tmp/x.bin")};
-        for (int i = 0; i < 9; ++i)
-            nine << QStringLiteral("--port") << QStringLiteral("/tmp/p%1").arg(i);
-        QTest::newRow("nine ports") << nine;
     }
 
     void bad_arguments()

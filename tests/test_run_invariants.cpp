@@ -82,10 +82,14 @@ private slots:
             {"retries: seconds of every attempt", {image, false, false, 2, 0, {f, s}, 1, 3}},
             {"aborted between attempts", {image, false, false, 5, 2, {a, s}, 1, 2}},
             {"parallel, aborted between attempts", {image, true, false, 5, 2, {a, a}, 2, -1}},
+            {"parallel, more ports than the window's rows", {image, true, false, 0, 0, QVector<QString>(10, f).toList(), 10, -1}},
         };
+        QStringList all_ports = {dev_null, dev_zero};
+        while (all_ports.size() < 10)
+            all_ports << dir.filePath(QStringLiteral("ttyX%1").arg(all_ports.size()));
         for (const auto &row : cases) {
             const EngineCase &c = row.second;
-            const QStringList ports = QStringList({dev_null, dev_zero, dir.filePath(QStringLiteral("ttyX"))}).mid(0, c.words.size());
+            const QStringList ports = all_ports.mid(0, c.words.size());
             ManualClock clock;
             RunOptions options;
             options.parallel = c.parallel;
@@ -139,6 +143,14 @@ private slots:
         const QString odd_image = QFile::decodeName("odd\xff.bin"), odd_port = dir.filePath(QFile::decodeName("tty\xfe"));
         QVERIFY(QFile::copy(image, dir.filePath(odd_image)) && QFile::link(dev_null, odd_port));
         const QStringList run = {QStringLiteral("--json"), QStringLiteral("--file"), image};
+        QStringList ten_ports; // files, not serial ports: each fails on its own
+        QMap<QString, QString> ten_failed;
+        for (int i = 0; i < 10; ++i) {
+            const QString port = dir.filePath(QStringLiteral("ttyF%1").arg(i));
+            QVERIFY(QFile(port).open(QIODevice::WriteOnly));
+            ten_ports << QStringLiteral("--port") << port;
+            ten_failed.insert(port, QStringLiteral("failed"));
+        }
         const QString f = QStringLiteral("failed"), a = QStringLiteral("aborted"), s = QStringLiteral("skipped");
         auto on_start = [](std::function<void(const QTemporaryDir &, qint64)> act) {
             return [act](QProcess &tool, const QTemporaryDir &dir) {
@@ -165,6 +177,7 @@ private slots:
             {"SIGINT while waiting", {run + QStringList({"--wait-port", "20", "--port", never, "--port", dev_null}),
               on_start([](const QTemporaryDir &, qint64 pid) { ::kill(pid_t(pid), SIGINT); }), 130, {{never, a}, {dev_null, a}}}},
             {"waited in vain", {run + QStringList({"--wait-port", "0.3", "--port", never, "--port", dev_null}), {}, 1, {{never, f}, {dev_null, s}}}},
+            {"ten ports at once", {run + QStringList({"--parallel"}) + ten_ports, {}, 1, ten_failed}},
             {"not UTF-8", {QStringList({"--json", "--file", dir.filePath(odd_image), "--port", odd_port}), {}, 1, {{odd_port, f}}}},
         };
         for (const auto &row : cases) {

@@ -82,7 +82,7 @@ public:
     {
         updates = setting("TESSIK_SOAK_UPDATES", 50);
         sample_every = setting("TESSIK_SOAK_SAMPLE_EVERY", 10);
-        batch = qMin(setting("TESSIK_SOAK_BATCH", 5), int(UpdateRun::max_ports));
+        batch = qMax(setting("TESSIK_SOAK_BATCH", 5), 1);
         image = sample_image(3000);
         image_path = dir.filePath(QStringLiteral("image.bin"));
         QFile file(image_path);
