@@ -9,7 +9,6 @@
 
 #include <QProcess>
 #include <QtTest>
-#include <memory>
 #include <vector>
 
 inline HistoryRow row(const QString &station, int attempt, const QString &port = QStringLiteral("p"),
@@ -39,26 +38,22 @@ template <class Where> QVector<HistoryRow> stored_rows(const Where &where, const
 }
 
 // Each job "database|station|rows|central URL" writes at once in a child
-// process; true when every child wrote all its rows (and sent them) without a failure.
-inline bool stations_write_at_once(const QStringList &jobs, QByteArray &errors)
+// process; "" when every child wrote all its rows (and sent them) without a failure.
+inline QByteArray stations_write_at_once(const QStringList &jobs)
 {
-    std::vector<std::unique_ptr<QProcess>> children;
-    for (const QString &job : jobs) {
-        children.push_back(std::make_unique<QProcess>());
+    std::vector<QProcess> children(size_t(jobs.size()));
+    for (int i = 0; i < jobs.size(); ++i) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TESSIK_TEST_CHILD"), job);
-        children.back()->setProcessEnvironment(env);
-        children.back()->start(QCoreApplication::applicationFilePath(), QStringList());
+        env.insert(QStringLiteral("TESSIK_TEST_CHILD"), jobs[i]);
+        children[size_t(i)].setProcessEnvironment(env);
+        children[size_t(i)].start(QCoreApplication::applicationFilePath(), QStringList());
     }
-    bool all = true;
-    for (const auto &child : children) {
-        if (!child->waitForFinished(120000) || child->exitStatus() != QProcess::NormalExit
-            || child->exitCode() != 0) {
-            all = false;
-            errors += child->readAllStandardError();
-        }
+    QByteArray failures;
+    for (QProcess &child : children) {
+        if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            failures += "a station failed: " + child.readAllStandardError();
     }
-    return all;
+    return failures;
 }
 
 inline int write_station(const QString &job)

@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 #include <QtTest>
+#include <numeric>
 
 namespace {
 
@@ -41,9 +42,8 @@ QVector<int> central_attempts(const QString &station)
 
 QVector<int> one_to(int n)
 {
-    QVector<int> list;
-    for (int i = 1; i <= n; ++i)
-        list << i;
+    QVector<int> list(n);
+    std::iota(list.begin(), list.end(), 1);
     return list;
 }
 
@@ -72,8 +72,8 @@ private slots:
         QStringList jobs;
         for (int i = 0; i < 4; ++i)
             jobs << dir.filePath("s%1.sqlite").arg(i) + '|' + prefix + QString::number(i) + "|100|" + server_url();
-        QByteArray errors;
-        QVERIFY2(stations_write_at_once(jobs, errors), errors.constData());
+        const QByteArray failures = stations_write_at_once(jobs);
+        QVERIFY2(failures.isEmpty(), failures.constData());
         HistoryFilter pending;
         pending.pending = true;
         for (int i = 0; i < 4; ++i) {
