@@ -36,9 +36,8 @@ private slots:
             QCOMPARE(object.keys().size(), history_columns().size());
             QCOMPARE(object.value("station").toString(), QStringLiteral("s3"));
             QCOMPARE(object.value("image_size").toInt(), 1000);
-            seen.prepend(QStringList({object.value("port").toString(), object.value("result").toString(),
-                                      QString::number(object.value("attempt").toInt())})
-                             .join(' '));
+            seen.prepend(object.value("port").toString() + ' ' + object.value("result").toString() + ' '
+                         + QString::number(object.value("attempt").toInt()));
         }
         QCOMPARE(seen, QStringList({once.link() + " failed 1", once.link() + " ok 2", never + " failed 1",
                                     never + " failed 2", unused.link() + " skipped 0"}));

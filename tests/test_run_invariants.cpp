@@ -19,12 +19,12 @@ const QString dev_null = QStringLiteral("/dev/null"), dev_zero = QStringLiteral(
 
 struct EngineCase
 {
-    QString image;          // "" no file chosen
-    RunOptions options;     // parallel, keep_going, retries
-    int abort_at_attempt;   // 0: no abort
-    QStringList words;             // each port's end
-    int started_by_start;          // ports begun inside start()
-    double seconds;                // of the first port; the clock moves 1 s at each attempt
+    QString image;        // "" no file chosen
+    RunOptions options;   // parallel, keep_going, retries
+    int abort_at_attempt; // 0: no abort
+    QStringList words;    // each port's end
+    int started_by_start; // ports begun inside start()
+    double seconds;       // of the first port; the clock moves 1 s at each attempt
 };
 
 struct CliCase
