@@ -126,23 +126,23 @@ private slots:
     }
 
     // The options of the checks: escapes decoded, bad combinations refused.
-    void check_options_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("id_command"); // "!": a usage error
-        QTest::newRow("escapes") << QStringList{"--id-command", "AT+ID?\\r\\x01\\\\"} << QByteArray("AT+ID?\r\x01\\");
-        QTest::newRow("version without --verify") << QStringList{"--version-command", "V", "--expect-version", "1"} << QByteArray("!");
-        QTest::newRow("version without text") << QStringList{"--verify", "--version-command", "V"} << QByteArray("!");
-        QTest::newRow("skip without identity") << QStringList{"--skip-done"} << QByteArray("!");
-        QTest::newRow("skip without history") << QStringList{"--id-command", "I", "--skip-done", "--no-history"} << QByteArray("!");
-        QTest::newRow("timeout not a number") << QStringList{"--verify", "--verify-timeout", "soon"} << QByteArray("!");
-    }
     void check_options()
     {
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, id_command);
-        const CommandLine line = parse_command_line(QStringList{"tool", "--file", "f", "--port", "p"} + options);
-        QCOMPARE(line.mode == CommandLine::Mode::usage_error ? QByteArray("!") : line.checks.id_command, id_command);
+        const char *const cases[][2] = {
+            // Options, and the identity command read from them; "!": a usage error.
+            {"--id-command AT+ID?\\r\\x01\\\\", "AT+ID?\r\x01\\"},
+            {"--version-command V --expect-version 1", "!"}, // without --verify
+            {"--verify --version-command V", "!"},           // no version to expect
+            {"--skip-done", "!"},                            // without an identity
+            {"--id-command I --skip-done --no-history", "!"},
+            {"--verify --verify-timeout soon", "!"},
+        };
+        for (const auto &test : cases) {
+            const CommandLine line = parse_command_line(QStringList{"tool", "--file", "f", "--port", "p"}
+                                                        + QString::fromLatin1(test[0]).split(' '));
+            QVERIFY2((line.mode == CommandLine::Mode::usage_error ? "!" : line.checks.id_command) == test[1],
+                     test[0]);
+        }
     }
 };
 

@@ -73,18 +73,20 @@ inline Run run_tool(const QStringList &args, int timeout_ms = 90000)
     return finish(tool, timeout_ms);
 }
 
+// The file's path, or "" when it cannot be written.
+inline QString write_file(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() ? path : QString();
+}
+
 inline QString write_image(const QTemporaryDir &dir, int size)
 {
-    const QString path = dir.filePath(QStringLiteral("image.bin"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
     QByteArray data(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
         data[i] = static_cast<char>(i * 29 + 5);
     if (size > 0)
         data[size - 1] = 0x55; // never padding at the end
-    file.write(data);
-    return path;
+    return write_file(dir, QStringLiteral("image.bin"), data);
 }
-
