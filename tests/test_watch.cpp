@@ -168,6 +168,8 @@ private slots:
         tally.add(PortResult::success, 8);
         tally.add(PortResult::failure, 2);
         tally.add(PortResult::success, 20);
+        tally.add(PortResult::skipped, 50); // left as it was: no unit updated
+        QCOMPARE(tally.skipped, 1);
         QCOMPARE(tally.ok, 2);
         QCOMPARE(tally.failed, 1);
         QCOMPARE(tally.per_hour(60), 180.0);
