@@ -234,13 +234,11 @@ void WatchSession::unit_ended(const QString &port, int unit, int total, PortResu
         end.insert(it.key(), it.value());
     report.event(QStringLiteral("unit_end"), end);
     const QString module_id = end.value(QStringLiteral("module_id")).toString();
+    // In one pass: the module's own text is never taken for a place marker.
     const QString text = QStringLiteral("%1 unit %2 (%3 in total)%4: %5 (%6), %7 s")
-                             .arg(port)
-                             .arg(unit)
-                             .arg(total)
-                             .arg(module_id.isEmpty() ? QString() : QStringLiteral(" module ") + module_id)
-                             .arg(word, code)
-                             .arg(s, 0, 'f', 1);
+                             .arg(port, QString::number(unit), QString::number(total),
+                                  module_id.isEmpty() ? QString() : QStringLiteral(" module ") + module_id, word,
+                                  code, QString::number(s, 'f', 1));
     report.human(text + QStringLiteral("; take it out"));
     report.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));
 }
