@@ -92,6 +92,8 @@ private:
     void append_log(const QString &body);
     void record_run_start(const QStringList &ports);
     void record_history_of(UpdateRun *started);
+    void record_history_of(FixtureLoop *started);
+    bool start_recorder(); // false without history
 
     // Firmware image
     int prepare_update();

@@ -30,8 +30,21 @@ void MainWindow::record_run_start(const QStringList &ports)
 // Each port's end in the run becomes a row of the history database.
 void MainWindow::record_history_of(UpdateRun *started)
 {
+    if (start_recorder())
+        recorder->watch(started);
+}
+
+// Each attempt of each unit of the station becomes a row.
+void MainWindow::record_history_of(FixtureLoop *started)
+{
+    if (start_recorder())
+        recorder->watch(started);
+}
+
+bool MainWindow::start_recorder()
+{
     if (!records.enabled)
-        return;
+        return false;
     if (!history) {
         history = std::make_unique<HistoryWriter>(records.resolved_db_path(), records.central_db);
         auto tell = [this](const QString &message) {
@@ -47,5 +60,5 @@ void MainWindow::record_history_of(UpdateRun *started)
     context.tool_version = QCoreApplication::applicationVersion();
     describe_image(firmware_path, context);
     recorder = std::make_unique<RunRecorder>(history.get(), context);
-    recorder->watch(started);
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/fixture_loop.h"
 #include "engine/log_format.h"
+#include "records/done_lookup.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -18,8 +19,16 @@ void MainWindow::start_watch()
     record_run_start(ports);
     if (station)
         disconnect(station.get(), nullptr, this, nullptr);
-    station = std::make_unique<FixtureLoop>(ports, firmware_path, FixtureOptions{}, 0);
+    FixtureOptions options;
+    options.update.checks = checks;
+    if (skip_done && records.enabled) {
+        RunContext image;
+        describe_image(firmware_path, image);
+        options.update.checks.already_done = done_lookup(records.resolved_db_path(), image.image_sha256);
+    }
+    station = std::make_unique<FixtureLoop>(ports, firmware_path, options, 0);
     FixtureLoop *started = station.get();
+    record_history_of(started);
 
     connect(started, &FixtureLoop::log_line, this,
             [this](const QString &, const QString &body) { append_log(body); });

@@ -1,5 +1,6 @@
 #include "cli/check_events.h"
 
+#include "engine/fixture_loop.h"
 #include "engine/update_run.h"
 
 void CheckEvents::watch(UpdateRun *run)
@@ -7,11 +8,24 @@ void CheckEvents::watch(UpdateRun *run)
     QObject::connect(run, &UpdateRun::port_started, [this](const QString &port) { facts.remove(port); });
     QObject::connect(run, &UpdateRun::facts_known,
                      [this](const QString &port, const PortFacts &found) { facts[port] = found; });
-    QObject::connect(run, &UpdateRun::module_identified, [this](const QString &port, const QString &id) {
-        emit_event({{QStringLiteral("event"), QStringLiteral("module_id")},
-                    {QStringLiteral("port"), port},
-                    {QStringLiteral("module_id"), id}});
-    });
+    QObject::connect(run, &UpdateRun::module_identified,
+                     [this](const QString &port, const QString &id) { identified(port, id); });
+}
+
+void CheckEvents::watch(FixtureLoop *station)
+{
+    QObject::connect(station, &FixtureLoop::attempt_started, [this](const QString &port) { facts.remove(port); });
+    QObject::connect(station, &FixtureLoop::facts_known,
+                     [this](const QString &port, const PortFacts &found) { facts[port] = found; });
+    QObject::connect(station, &FixtureLoop::module_identified,
+                     [this](const QString &port, const QString &id) { identified(port, id); });
+}
+
+void CheckEvents::identified(const QString &port, const QString &module_id)
+{
+    emit_event({{QStringLiteral("event"), QStringLiteral("module_id")},
+                {QStringLiteral("port"), port},
+                {QStringLiteral("module_id"), module_id}});
 }
 
 QJsonObject CheckEvents::fields(const QString &port) const

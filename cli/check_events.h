@@ -7,11 +7,12 @@
 #include <QString>
 #include <functional>
 
+class FixtureLoop;
 class UpdateRun;
 
 // The checks of a run's ports in its JSON events: a module_id event when a
 // module's identity is read, and the facts of each port's last attempt for
-// its port_end event.
+// its port_end (or a station's unit_end) event.
 class CheckEvents
 {
 public:
@@ -20,10 +21,13 @@ public:
     explicit CheckEvents(Emit emit_event) : emit_event(std::move(emit_event)) {}
 
     void watch(UpdateRun *run);
+    void watch(FixtureLoop *station);
     // module_id, crc_mode, rate, verified and version_reply of the port.
     QJsonObject fields(const QString &port) const;
 
 private:
+    void identified(const QString &port, const QString &module_id);
+
     Emit emit_event;
     QMap<QString, PortFacts> facts;
 };

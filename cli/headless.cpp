@@ -4,6 +4,7 @@
 #include "cli/event_writer.h"
 #include "cli/port_names.h"
 #include "cli/watch.h"
+#include "cli/run_history.h"
 #include "cli/run_ports.h"
 #include "cli/run_signals.h"
 #include "engine/image.h"
@@ -11,8 +12,6 @@
 #include "engine/update_run.h"
 #include "platform/platform.h"
 #include "records/done_lookup.h"
-#include "records/history_writer.h"
-#include "records/run_recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -64,7 +63,6 @@ private:
     void connect_run(UpdateRun &run);
     void on_signal();
     void start_history();
-    void tell_history_failure();
     void end_port(const PortSummary &end);
     void end_port_outside_run(const PortSummary &end);
     int finish();
@@ -80,9 +78,7 @@ private:
     const qint64 image_size;
     const QString image_sha;
     // Every port's end is a history row, written by a thread of its own.
-    std::unique_ptr<HistoryWriter> history;
-    std::unique_ptr<RunRecorder> recorder;
-    bool history_told = false;
+    std::unique_ptr<RunHistory> history;
     std::unique_ptr<UpdateRun> run;
     bool aborted = false;
     CheckEvents checks{[this](const QJsonObject &event) { writer.event(event); }};
@@ -127,20 +123,6 @@ int HeadlessRun::exec()
 
 void HeadlessRun::start_history()
 {
-    if (line.records.enabled) {
-        history = std::make_unique<HistoryWriter>(line.records.resolved_db_path(), line.records.central_db);
-        QObject::connect(history.get(), &HistoryWriter::failed, QCoreApplication::instance(),
-                         [this] { tell_history_failure(); }, Qt::QueuedConnection);
-        // Rows the central database did not take wait locally: a message, not a failure.
-        QObject::connect(
-            history.get(), &HistoryWriter::central_failed, QCoreApplication::instance(),
-            [this](const QString &message) {
-                put(stderr, QStringLiteral("tessik-update-tool: ") + message + QLatin1Char('\n'));
-                writer.event({{QStringLiteral("event"), QStringLiteral("central_error")},
-                              {QStringLiteral("text"), message}});
-            },
-            Qt::QueuedConnection);
-    }
     const RunContext context{line.records.resolved_station(),
                              line.records.resolved_operator(),
                              QCoreApplication::applicationVersion(),
@@ -148,16 +130,8 @@ void HeadlessRun::start_history()
                              image_size,
                              image_sha,
                              devices};
-    recorder = std::make_unique<RunRecorder>(history.get(), context);
-}
-
-void HeadlessRun::tell_history_failure()
-{
-    if (history_told || !history || !history->has_failed())
-        return;
-    history_told = true;
-    put(stderr, QStringLiteral("tessik-update-tool: ") + history->failure() + QLatin1Char('\n'));
-    writer.event({{QStringLiteral("event"), QStringLiteral("history_error")}, {QStringLiteral("text"), history->failure()}});
+    history = std::make_unique<RunHistory>(line.records, context,
+                                           [this](const QJsonObject &event) { writer.event(event); });
 }
 
 void HeadlessRun::end_port(const PortSummary &end)
@@ -173,7 +147,7 @@ void HeadlessRun::end_port_outside_run(const PortSummary &end)
     if (ledger.ended(end.port))
         return;
     end_port(end);
-    recorder->record_end(end.port, end.result == PortResult::skipped ? 0 : 1, end.result, end.reason, end.seconds);
+    history->recorder().record_end(end.port, end.result == PortResult::skipped ? 0 : 1, end.result, end.reason, end.seconds);
 }
 
 // Ports named before they existed are resolved again now: one that turned
@@ -214,7 +188,7 @@ void HeadlessRun::start_update(const QStringList &ready)
     if (line.skip_done)
         options.update.checks.already_done = done_lookup(line.records.resolved_db_path(), image_sha);
     run = std::make_unique<UpdateRun>(ready, line.file, options);
-    recorder->watch(run.get());
+    history->recorder().watch(run.get());
     checks.watch(run.get());
     connect_run(*run);
     QObject::connect(run.get(), &UpdateRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
@@ -278,11 +252,7 @@ int HeadlessRun::finish()
         else
             end_port_outside_run({port, PortResult::skipped, FailReason::not_started, 0});
     }
-    if (history) {
-        history->finish();
-        QCoreApplication::sendPostedEvents(); // what the writer reported at the very end
-        tell_history_failure();
-    }
+    const bool history_told = history->finish();
     writer.summary(ledger, run_clock.elapsed() / 1000.0);
     if (aborted || !ledger.with_end("aborted").isEmpty())
         return exit_aborted;
@@ -325,6 +295,16 @@ int list_ports(bool json)
     return exit_ok;
 }
 
+bool refuse_other_image(const CommandLine &line, const Image &image)
+{
+    if (line.expect_sha256.isEmpty() || image.sha256_hex() == line.expect_sha256)
+        return false;
+    put(stderr, QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
+                               "was touched\n")
+                    .arg(line.file, image.sha256_hex(), line.expect_sha256));
+    return true;
+}
+
 int run_headless(const CommandLine &line)
 {
     if (line.watch)
@@ -346,12 +326,8 @@ int run_headless(const CommandLine &line)
         put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(image_problem));
         return exit_usage;
     }
-    if (!line.expect_sha256.isEmpty() && read.image->sha256_hex() != line.expect_sha256) {
-        put(stderr, QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
-                                   "was touched\n")
-                        .arg(line.file, read.image->sha256_hex(), line.expect_sha256));
+    if (refuse_other_image(line, *read.image))
         return exit_usage;
-    }
 
     HeadlessRun run(line, ports, read.image);
     const QString log_error = run.start_log();

@@ -1,16 +1,21 @@
 #include "cli/watch.h"
 
+#include "cli/check_events.h"
+#include "cli/headless.h"
 #include "cli/port_names.h"
+#include "cli/run_history.h"
 #include "cli/signal_watch.h"
 #include "engine/fixture_loop.h"
 #include "engine/image.h"
 #include "engine/log_format.h"
 #include "engine/messages.h"
 #include "platform/platform.h"
+#include "records/done_lookup.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,6 +48,7 @@ public:
                             .arg(line.log_file, file.errorString()));
     }
 
+    void event(QJsonObject object) { event(object.value(QStringLiteral("event")).toString(), object); }
     void event(const QString &name, QJsonObject object)
     {
         object.insert(QStringLiteral("event"), name);
@@ -112,13 +118,23 @@ private:
     QTimer station_tick;
     QMap<QString, int> last_percent;
     bool cut_short = false;
+    // Every attempt's end is a history row; unit_end tells what the checks found.
+    RunHistory history;
+    CheckEvents checks{[this](const QJsonObject &event) { report.event(event); }};
 };
 
 WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image> image,
                            const QStringList &ports, const QMap<QString, QString> &devices)
     : line(line), image(image), ports(ports), report(line),
-      station(ports, line.file, fixture_options(line, image), line.count, devices)
+      station(ports, line.file, fixture_options(line, image), line.count, devices),
+      history(line.records,
+              RunContext{line.records.resolved_station(), line.records.resolved_operator(),
+                         QCoreApplication::applicationVersion(), QFileInfo(line.file).absoluteFilePath(),
+                         image->bytes.size(), image->sha256_hex(), devices},
+              [this](const QJsonObject &event) { report.event(event); })
 {
+    history.recorder().watch(&station);
+    checks.watch(&station);
     QObject::connect(&station, &FixtureLoop::unit_started,
                      [this](const QString &port, int unit, int total) { unit_started(port, unit, total); });
     QObject::connect(&station, &FixtureLoop::unit_ended,
@@ -153,10 +169,13 @@ WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image>
 FixtureOptions WatchSession::fixture_options(const CommandLine &line, std::shared_ptr<const Image> image)
 {
     FixtureOptions options;
-    options.update.image = std::move(image);
+    options.update.image = image;
     options.retries = line.retries;
     options.gone_after_ms = qRound(line.gone_after_seconds * 1000);
     options.update.explain_open_failure = true;
+    options.update.checks = line.checks;
+    if (line.skip_done)
+        options.update.checks.already_done = done_lookup(line.records.resolved_db_path(), image->sha256_hex());
     return options;
 }
 
@@ -207,18 +226,19 @@ void WatchSession::unit_ended(const QString &port, int unit, int total, PortResu
     cut_short = cut_short || reason == FailReason::aborted;
     const QString word = QString::fromLatin1(result_word(result));
     const QString code = QString::fromLatin1(reason_code(reason));
-    report.event(QStringLiteral("unit_end"), {{QStringLiteral("port"), port},
-                                              {QStringLiteral("unit"), unit},
-                                              {QStringLiteral("total"), total},
-                                              {QStringLiteral("result"), word},
-                                              {QStringLiteral("reason"), code},
-                                              {QStringLiteral("seconds"), s}});
-    const QString text = QStringLiteral("%1 unit %2 (%3 in total): %4 (%5), %6 s")
-                             .arg(port)
-                             .arg(unit)
-                             .arg(total)
-                             .arg(word, code)
-                             .arg(s, 0, 'f', 1);
+    QJsonObject end{{QStringLiteral("port"), port},   {QStringLiteral("unit"), unit},
+                    {QStringLiteral("total"), total}, {QStringLiteral("result"), word},
+                    {QStringLiteral("reason"), code}, {QStringLiteral("seconds"), s}};
+    const QJsonObject found = checks.fields(port); // module_id, verified, ...
+    for (auto it = found.begin(); it != found.end(); ++it)
+        end.insert(it.key(), it.value());
+    report.event(QStringLiteral("unit_end"), end);
+    const QString module_id = end.value(QStringLiteral("module_id")).toString();
+    // In one pass: the module's own text is never taken for a place marker.
+    const QString text = QStringLiteral("%1 unit %2 (%3 in total)%4: %5 (%6), %7 s")
+                             .arg(port, QString::number(unit), QString::number(total),
+                                  module_id.isEmpty() ? QString() : QStringLiteral(" module ") + module_id, word,
+                                  code, QString::number(s, 'f', 1));
     report.human(text + QStringLiteral("; take it out"));
     report.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));
 }
@@ -248,6 +268,7 @@ void WatchSession::progress(const QString &port, const QString &text, qint64 sen
 // The station's last counters, then the summary, always last.
 int WatchSession::finish()
 {
+    const bool history_failed = history.finish();
     const StationCounters &tally = station.counters();
     report.event(QStringLiteral("station"), station_fields(station));
     report.human(station_text(station));
@@ -258,12 +279,15 @@ int WatchSession::finish()
     report.event(QStringLiteral("summary"), {{QStringLiteral("units"), tally.units()},
                                              {QStringLiteral("units_ok"), tally.ok},
                                              {QStringLiteral("units_failed"), tally.failed},
+                                             {QStringLiteral("units_skipped"), tally.skipped},
                                              {QStringLiteral("ports"), per_port},
                                              {QStringLiteral("seconds"), station.elapsed_seconds()}});
     report.to_file(QStringLiteral("# summary: %1\n").arg(station_text(station)));
     if (cut_short)
         return exit_aborted;
-    return tally.failed == 0 ? exit_ok : exit_failed;
+    if (tally.failed > 0)
+        return exit_failed;
+    return history_failed ? exit_records : exit_ok;
 }
 
 // Two names of one device are one port; a port may be plugged in later.
@@ -305,6 +329,8 @@ int run_watch(const CommandLine &line)
         put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(problem));
         return exit_usage;
     }
+    if (refuse_other_image(line, *read.image))
+        return exit_usage;
     SignalWatch signals_in; // before any update starts a thread
     WatchSession session(line, read.image, ports, devices);
     signals_in.on_signal([&session] { session.abort(); }, exit_aborted);

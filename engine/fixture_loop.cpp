@@ -2,6 +2,10 @@
 
 void StationCounters::add(PortResult result, double seconds)
 {
+    if (result == PortResult::skipped) {
+        ++skipped;
+        return;
+    }
     if (result == PortResult::success)
         ++ok;
     else
@@ -44,8 +48,16 @@ void FixtureLoop::add_port(const QString &port, const QString &firmware_path, Fi
             [this, port, index](int unit) { emit unit_started(port, unit, current_total[index]); });
     connect(loop, &PortLoop::unit_ended, this,
             [this, port, index](int unit, PortResult result, FailReason reason, double seconds) {
+                if (result == PortResult::skipped)
+                    --units_started; // its number towards the count is free again
                 tally.add(result, seconds);
                 emit unit_ended(port, unit, current_total[index], result, reason, seconds);
+                if (count > 0 && tally.units() >= count)
+                    stop(); // the port that ended this unit stops once it returns
+            });
+    connect(loop, &PortLoop::attempt_finished, this,
+            [this, port](int attempt, PortResult result, FailReason reason, double seconds) {
+                emit attempt_finished(port, attempt, result, reason, seconds);
             });
     connect(loop, &PortLoop::module_gone, this, [this, port] { emit module_gone(port); });
     connect(loop, &PortLoop::stopped, this, &FixtureLoop::loop_stopped);
@@ -55,6 +67,11 @@ void FixtureLoop::connect_update(const QString &port, PortUpdate *update, int at
 {
     if (attempt > 1)
         emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempt).arg(retries + 1));
+    emit attempt_started(port, attempt);
+    connect(update, &PortUpdate::module_identified, this,
+            [this, port](const QString &id) { emit module_identified(port, id); });
+    connect(update, &PortUpdate::facts_known, this,
+            [this, port](const PortFacts &facts) { emit facts_known(port, facts); });
     connect(update, &PortUpdate::log_line, this,
             [this, port](const QString &body) { emit log_line(port, body); });
     connect(update, &PortUpdate::progress, this,
@@ -87,20 +104,16 @@ void FixtureLoop::start()
         loop->start();
 }
 
-// A unit number is taken when the update starts, so the count is never
-// passed by ports finishing together.
+// A place towards the count is taken when the update starts, so the count is
+// never passed by ports finishing together. While every place left is taken,
+// a module found waits: the unit in progress may give its place back.
 void FixtureLoop::module_ready(int index)
 {
-    if (count > 0 && units_started >= count) {
-        loops[index]->stop();
+    if (count > 0 && units_started >= count)
         return;
-    }
-    current_total[index] = ++units_started;
+    ++units_started;
+    current_total[index] = ++numbered;
     loops[index]->begin_unit();
-    if (count > 0 && units_started == count) {
-        for (PortLoop *loop : qAsConst(loops))
-            loop->stop();
-    }
 }
 
 void FixtureLoop::stop()

@@ -14,7 +14,8 @@ struct StationCounters
 {
     int ok = 0;
     int failed = 0;
-    double unit_seconds = 0; // all units' update times added up
+    int skipped = 0;         // modules left as they were: not units updated
+    double unit_seconds = 0; // all updated units' times added up
 
     void add(PortResult result, double seconds);
     int units() const { return ok + failed; }
@@ -23,7 +24,8 @@ struct StationCounters
 };
 
 // A production station: every port runs its fixture loop at once, units are
-// numbered per port and in total, and `count` units in total end it.
+// numbered per port and in total, and `count` units updated (ok or failed)
+// in total end it; a module left as it was does not count.
 class FixtureLoop : public QObject
 {
     Q_OBJECT
@@ -50,6 +52,12 @@ signals:
     void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason,
                     double seconds);
     void module_gone(const QString &port);
+    // Each attempt of a unit: its start, what it found out, its end.
+    void attempt_started(const QString &port, int attempt);
+    void module_identified(const QString &port, const QString &module_id);
+    void facts_known(const QString &port, const PortFacts &facts);
+    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
+                          double seconds);
     void log_line(const QString &port, const QString &body);
     void progress(const QString &port, const QString &text, qint64 bytes_sent, qint64 total_bytes);
     void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
@@ -70,7 +78,8 @@ private:
     QElapsedTimer clock;
     int count;
     int retries;
-    int units_started = 0;
+    int units_started = 0; // taken towards the count: ended updated or still in progress
+    int numbered = 0;
     bool started = false;
     bool ended = false;
 };

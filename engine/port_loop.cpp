@@ -85,7 +85,17 @@ void PortLoop::begin_unit()
 void PortLoop::start_update()
 {
     ++attempt;
-    update = new PortUpdate(name, firmware_path, options.update, this);
+    UpdateOptions update_options = options.update;
+    if (!update_options.checks.id_command.isEmpty()) {
+        const auto known = update_options.checks.already_done;
+        update_options.checks.already_done = [left_in = updated_id, known](const QString &module_id) {
+            return (!left_in.isEmpty() && module_id == left_in) || (known && known(module_id));
+        };
+    }
+    attempt_module_id.clear();
+    attempt_clock.start();
+    update = new PortUpdate(name, firmware_path, update_options, this);
+    connect(update, &PortUpdate::module_identified, this, [this](const QString &id) { attempt_module_id = id; });
     connect(update, &PortUpdate::finished, this, &PortLoop::update_ended);
     connect(update, &QObject::destroyed, this, &PortLoop::update_gone);
     emit update_created(update, attempt);
@@ -97,6 +107,9 @@ void PortLoop::update_ended(PortResult result, FailReason reason)
 {
     last_result = result;
     last_reason = reason;
+    if (result == PortResult::success)
+        updated_id = attempt_module_id;
+    emit attempt_finished(attempt, result, reason, attempt_clock.elapsed() / 1000.0);
     if (update)
         update->deleteLater();
 }
@@ -111,7 +124,8 @@ void PortLoop::update_gone()
         start_update();
         return;
     }
-    ++units_done;
+    if (last_result != PortResult::skipped)
+        ++units_done;
     emit unit_ended(unit_count, last_result, last_reason, unit_clock.elapsed() / 1000.0);
     if (stop_after_unit) {
         finish();

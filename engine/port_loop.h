@@ -29,7 +29,9 @@ struct FixtureOptions
 
 // One port's fixture: waits for a module, updates it once, waits until it is
 // taken out, and again. Whether a module found is updated is the owner's
-// choice (module_ready, then begin_unit or stop).
+// choice (module_ready, then begin_unit or stop). With an identity command a
+// module found again with the identity of the unit last updated here (or one
+// the checks' already_done knows) is left as it is: its unit ends skipped.
 class PortLoop : public QObject
 {
     Q_OBJECT
@@ -41,7 +43,7 @@ public:
 
     const QString &port_name() const { return name; }
     FixtureState state() const { return current; }
-    int units() const { return units_done; }
+    int units() const { return units_done; } // updated or failed; skipped ones not
 
     void start();
     void begin_unit();
@@ -55,6 +57,7 @@ signals:
     void unit_started(int unit);
     // Each attempt of a unit has an update of its own.
     void update_created(PortUpdate *update, int attempt);
+    void attempt_finished(int attempt, PortResult result, FailReason reason, double seconds);
     void unit_ended(int unit, PortResult result, FailReason reason, double seconds);
     void module_gone();
     void stopped();
@@ -76,6 +79,9 @@ private:
     QPointer<PortUpdate> update;
     FixtureState current = FixtureState::idle;
     QElapsedTimer unit_clock;
+    QElapsedTimer attempt_clock;
+    QString attempt_module_id; // what the attempt in progress read
+    QString updated_id;        // the identity of the unit last updated ok
     int unit_count = 0; // units begun
     int units_done = 0;
     int attempt = 0;

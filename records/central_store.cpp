@@ -31,8 +31,14 @@ bool HistoryStore::open_central()
     if (!url.valid())
         return fail(QStringLiteral("opening"), url.error);
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+#ifdef Q_OS_WIN
+        return fail(QStringLiteral("opening"),
+                    QStringLiteral("the Windows program has no PostgreSQL driver: a central database needs the "
+                                   "Linux program"));
+#else
         return fail(QStringLiteral("opening"),
                     QStringLiteral("Qt's PostgreSQL driver is not installed (libqt5sql5-psql)"));
+#endif
     QSqlDatabase db = QSqlDatabase::contains(connection)
                           ? QSqlDatabase::database(connection, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);

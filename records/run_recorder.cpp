@@ -1,5 +1,6 @@
 #include "records/run_recorder.h"
 
+#include "engine/fixture_loop.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
 #include "records/history_writer.h"
@@ -37,10 +38,7 @@ RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *par
 
 void RunRecorder::watch(UpdateRun *run)
 {
-    connect(run, &UpdateRun::port_started, this, [this](const QString &port) {
-        rates.remove(port);
-        facts.remove(port);
-    });
+    connect(run, &UpdateRun::port_started, this, &RunRecorder::forget);
     connect(run, &UpdateRun::facts_known, this,
             [this](const QString &port, const PortFacts &found) { facts[port] = found; });
     connect(run, &UpdateRun::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
@@ -51,6 +49,21 @@ void RunRecorder::watch(UpdateRun *run)
                 if (result == PortResult::skipped && reason == FailReason::not_started)
                     record_end(port, 0, result, reason, seconds);
             });
+}
+
+void RunRecorder::watch(FixtureLoop *station)
+{
+    connect(station, &FixtureLoop::attempt_started, this, &RunRecorder::forget);
+    connect(station, &FixtureLoop::facts_known, this,
+            [this](const QString &port, const PortFacts &found) { facts[port] = found; });
+    connect(station, &FixtureLoop::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
+    connect(station, &FixtureLoop::attempt_finished, this, &RunRecorder::record_end);
+}
+
+void RunRecorder::forget(const QString &port)
+{
+    rates.remove(port);
+    facts.remove(port);
 }
 
 void RunRecorder::record_end(const QString &port, int attempt, PortResult result, FailReason reason,

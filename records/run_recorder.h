@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVector>
 
+class FixtureLoop;
 class HistoryWriter;
 class UpdateRun;
 
@@ -30,7 +31,7 @@ struct RunContext
 bool describe_image(const QString &path, RunContext &context);
 
 // Turns the ends of a run's ports into history rows: one per attempt, and
-// one for each port the run skipped.
+// one for each port the run skipped; of a station's units, one per attempt.
 class RunRecorder : public QObject
 {
     Q_OBJECT
@@ -39,6 +40,7 @@ public:
     RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent = nullptr);
 
     void watch(UpdateRun *run);
+    void watch(FixtureLoop *station);
     // A port's end the run never saw (a port that did not appear in time).
     void record_end(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
 
@@ -47,6 +49,8 @@ public:
                       double seconds) const;
 
 private:
+    void forget(const QString &port);
+
     HistoryWriter *writer;
     RunContext context;
     QVector<AdapterDetails> adapters; // listed once, and only when rows are written

@@ -170,6 +170,13 @@ private slots:
         QVERIFY(rig.module(0).waitForFinished(5000) && next.start());
         QVERIFY(wait_until([&] { return units_shown(0, 2); }, 60000));
         QCOMPARE(next.outData(), rig.image);
+        // Each unit of the station is a row, as each port's end of a run is.
+        HistoryStore history(HistoryStore::default_path());
+        HistoryFilter filter;
+        filter.port = next.link();
+        QVector<HistoryRow> rows;
+        QVERIFY(wait_until([&] { return history.rows(filter, rows) && rows.size() == 2; }, 10000));
+        QCOMPARE(rows[0].result + rows[1].result, QStringLiteral("okok"));
         QVERIFY(rig.probe->update_button()->isEnabled() && rig.probe->watching());
         rig.probe->send_file(); // "update" again ends the loop
         QVERIFY(wait_until([&] { return !rig.probe->watching(); }, 10000));

@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "engine/fixture_loop.h"
 #include "engine/module_probe.h"
+#include "records/history_store.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -167,6 +168,8 @@ private slots:
         tally.add(PortResult::success, 8);
         tally.add(PortResult::failure, 2);
         tally.add(PortResult::success, 20);
+        tally.add(PortResult::skipped, 50); // left as it was: no unit updated
+        QCOMPARE(tally.skipped, 1);
         QCOMPARE(tally.ok, 2);
         QCOMPARE(tally.failed, 1);
         QCOMPARE(tally.per_hour(60), 180.0);
@@ -277,6 +280,56 @@ private slots:
         QCOMPARE(station.value(QStringLiteral("event")).toString(), QStringLiteral("station"));
         QCOMPARE(number(station, "units_ok"), 3);
         QVERIFY(station.value(QStringLiteral("mean_seconds")).toDouble() > 0);
+    }
+
+    // With the checks and the history: each unit is verified and is a row
+    // with its identity; the first module put back is recognised and left
+    // as it is (not counted); a new module then reaches the count.
+    void checked_units_are_rows_and_a_module_put_back_is_left()
+    {
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 1500);
+        const QString port = dir.filePath(QStringLiteral("ttyCHECKED"));
+        const QString db = dir.filePath(QStringLiteral("h.sqlite"));
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.start(QStringLiteral(TESSIK_TOOL_PATH),
+                   watch_args(image, port, {"--count", "2", "--gone-after", "1", "--verify", "--id-command",
+                                            "AT+ID?\\r", "--history-db", db}));
+        QVERIFY(tool.waitForStarted());
+        auto rows = [&db] {
+            QVector<HistoryRow> found;
+            HistoryStore(db).rows({}, found);
+            return found;
+        };
+        const QStringList module = quick + QStringList{"--id-command", "AT+ID?\\r", "--after-update", "app"};
+        const QStringList ids = {"TESSIK-SIM-0001", "TESSIK-SIM-0001", "TESSIK-SIM-0002"};
+        for (int i = 0; i < ids.size(); ++i) {
+            SimModule sim(module + QStringList{"--id-reply", "\\r\\n" + ids[i] + "\\r\\nOK\\r\\n"});
+            sim.setLink(port);
+            QVERIFY(sim.start());
+            QTRY_COMPARE_WITH_TIMEOUT(rows().size(), i + 1, 60000);
+            QCOMPARE(sim.events(QStringLiteral("xmodem")).size(), i == 1 ? 0 : 1);
+            QVERIFY(sim.stop());
+        }
+        const Run run = finish(tool, 30000);
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
+        const QList<QJsonObject> ends = run.of(QStringLiteral("unit_end"));
+        QCOMPARE(ends.size(), 3);
+        const QVector<HistoryRow> written = rows(); // newest first
+        const QStringList results = {"ok", "skipped", "ok"}, verified = {"boot", "", "boot"};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(ends[i].value(QStringLiteral("module_id")).toString(), ids[i]);
+            QCOMPARE(ends[i].value(QStringLiteral("result")).toString(), results[i]);
+            QCOMPARE(ends[i].value(QStringLiteral("verified")).toString(), verified[i]);
+            const HistoryRow &row = written[2 - i];
+            QCOMPARE(QStringList({row.module_id, row.result, row.verified, row.port}),
+                     QStringList({ids[i], results[i], verified[i], port}));
+        }
+        QCOMPARE(written[1].reason, QStringLiteral("already_done"));
+        QCOMPARE(written[0].crc_mode, QStringLiteral("crc"));
+        QCOMPARE(number(run.events.last(), "units"), 2);
+        QCOMPARE(number(run.events.last(), "units_skipped"), 1);
     }
 
     // SIGINT: an idle station ends at once with exit 0; a unit being
