@@ -15,12 +15,6 @@
 
 namespace {
 
-QByteArray image_bytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList strings(const QJsonValue &value)
 {
     QStringList list;
@@ -79,8 +73,8 @@ private slots:
         // Human text went to standard error; the modules hold the image.
         QVERIFY(run.err.contains(QStringLiteral("对应设备升级成功")));
         QVERIFY(first.waitForFinished(5000) && second.waitForFinished(5000));
-        QCOMPARE(first.outData(), image_bytes(image));
-        QCOMPARE(second.outData(), image_bytes(image));
+        QCOMPARE(first.outData(), file_bytes(image));
+        QCOMPARE(second.outData(), file_bytes(image));
     }
 
     // Healthy modules at their own pace: a first block slow enough to be
@@ -106,7 +100,7 @@ private slots:
             QCOMPARE(end.value(QStringLiteral("sha256")).toString(), sha);
         for (SimModule *sim : {&slow_erase, &crossing}) {
             QVERIFY(sim->waitForFinished(5000));
-            QCOMPARE(sim->outData(), image_bytes(image));
+            QCOMPARE(sim->outData(), file_bytes(image));
             QCOMPARE(sim->result().value(QStringLiteral("blocks")).toInt(), 20);
         }
     }
@@ -157,7 +151,7 @@ private slots:
         QCOMPARE(run.of(QStringLiteral("port_end")).size(), 1);
         QVERIFY(run.err.contains(QStringLiteral("attempt 2 of 2")));
         QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.outData(), image_bytes(image));
+        QCOMPARE(sim.outData(), file_bytes(image));
     }
 
     void log_file_holds_header_lines_and_summary()
@@ -172,7 +166,7 @@ private slots:
                                       QStringLiteral("--port"), sim.link()});
             QCOMPARE(run.exit_code, i == 0 ? 0 : 1); // the second finds the module gone
         }
-        const QString text = QString::fromUtf8(image_bytes(log));
+        const QString text = QString::fromUtf8(file_bytes(log));
         QCOMPARE(text.count(QStringLiteral("# tessik-update-tool 1.0")), 2);
         QVERIFY(text.contains(QStringLiteral("sha256 ")));
         QCOMPARE(text.count(QStringLiteral("# summary: ok [") + sim.link() + QLatin1Char(']')), 1);
@@ -194,7 +188,7 @@ private slots:
         QCOMPARE(strings(run.events.first().value(QStringLiteral("ports"))), QStringList({by_path}));
         QCOMPARE(run.of(QStringLiteral("port_end")).size(), 1);
         QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.outData(), image_bytes(image));
+        QCOMPARE(sim.outData(), file_bytes(image));
 
         const Run unknown = run_tool({QStringLiteral("--file"), image, QStringLiteral("--port"),
                                       QStringLiteral("serial:NO-SUCH-ADAPTER")}, 10000);
@@ -219,7 +213,7 @@ private slots:
         const Run run = finish(tool, 60000);
         QVERIFY2(run.exit_code == 0, qPrintable(run.err.right(3000)));
         QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.outData(), image_bytes(image));
+        QCOMPARE(sim.outData(), file_bytes(image));
 
         const Run never = run_tool({QStringLiteral("--json"), QStringLiteral("--wait-port"), QStringLiteral("1"),
                                     QStringLiteral("--file"), image, QStringLiteral("--port"),

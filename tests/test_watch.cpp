@@ -24,12 +24,6 @@ QStringList watch_args(const QString &image, const QString &port, const QStringL
                        QStringLiteral("--port"), port} + more;
 }
 
-QByteArray file_bytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 int number(const QJsonObject &event, const char *key)
 {
     return event.value(QLatin1String(key)).toInt(-1);
@@ -98,28 +92,20 @@ class TestWatch : public QObject
     Q_OBJECT
 
 private slots:
-    void probe_replies_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<int>("heard");
-        const int none = int(ProbeReply::none), app = int(ProbeReply::application);
-        const int boot = int(ProbeReply::boot_loader);
-        QTest::newRow("ok with line ends") << QByteArray("\r\nOK\r\n") << 115200 << app;
-        QTest::newRow("ok at a slow rate") << QByteArray("OK") << 9600 << app;
-        QTest::newRow("half of ok") << QByteArray("\r\nO") << 115200 << none;
-        QTest::newRow("nothing") << QByteArray() << 115200 << none;
-        QTest::newRow("start characters") << QByteArray("CC") << 115200 << boot;
-        QTest::newRow("c at another rate") << QByteArray("C") << 57600 << none;
-        QTest::newRow("c among garbage") << QByteArray("\x05" "C") << 115200 << none;
-    }
-
     void probe_replies()
     {
-        QFETCH(QByteArray, reply);
-        QFETCH(int, baud);
-        QFETCH(int, heard);
-        QCOMPARE(int(classify_probe_reply(reply, baud)), heard);
+        const auto none = ProbeReply::none, app = ProbeReply::application, boot = ProbeReply::boot_loader;
+        const struct { QByteArray reply; int baud; ProbeReply heard; } cases[] = {
+            {"\r\nOK\r\n", 115200, app}, // ok with line ends
+            {"OK", 9600, app},           // ok at a slow rate
+            {"\r\nO", 115200, none},     // half of ok
+            {"", 115200, none},          // nothing
+            {"CC", 115200, boot},        // start characters
+            {"C", 57600, none},          // a start character at another rate
+            {"\x05" "C", 115200, none},   // a start character among garbage
+        };
+        for (const auto &c : cases)
+            QCOMPARE(int(classify_probe_reply(c.reply, c.baud)), int(c.heard));
     }
 
     // The rates in scan order until one answers, then that rate first; a
@@ -177,35 +163,26 @@ private slots:
         QCOMPARE(tally.per_hour(0), 0.0);
     }
 
-    void watch_options_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<double>("gone_after");
-        QTest::addColumn<int>("count");
-        const int run = int(CommandLine::Mode::run), bad = int(CommandLine::Mode::usage_error);
-        auto words = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); };
-        const QStringList target = words("--file a.bin --port ttyUSB0");
-        QTest::newRow("defaults") << words("--watch") + target << run << 3.0 << 0;
-        QTest::newRow("both set") << words("--watch --gone-after 1.5 --count 3") + target << run << 1.5 << 3;
-        QTest::newRow("count without watch") << words("--count 3") + target << bad << 3.0 << 3;
-        QTest::newRow("no silence") << words("--watch --gone-after 0") + target << bad << 0.0 << 0;
-        QTest::newRow("negative count") << words("--watch --count -1") + target << bad << 3.0 << -1;
-        QTest::newRow("window") << words("--watch --parallel") << int(CommandLine::Mode::window) << 3.0 << 0;
-    }
-
     void watch_options()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, mode);
-        QFETCH(double, gone_after);
-        QFETCH(int, count);
-        const CommandLine line = parse_command_line(QStringList{QStringLiteral("tool")} + args);
-        QCOMPARE(int(line.mode), mode);
-        if (line.mode != CommandLine::Mode::usage_error) {
-            QVERIFY(line.watch);
-            QCOMPARE(line.gone_after_seconds, gone_after);
-            QCOMPARE(line.count, count);
+        const auto run = CommandLine::Mode::run, bad = CommandLine::Mode::usage_error;
+        const QString target = " --file a.bin --port ttyUSB0";
+        const struct { QString args; CommandLine::Mode mode; double gone_after; int count; } cases[] = {
+            {"--watch" + target, run, 3.0, 0},
+            {"--watch --gone-after 1.5 --count 3" + target, run, 1.5, 3},
+            {"--count 3" + target, bad, 3.0, 3}, // count without watch
+            {"--watch --gone-after 0" + target, bad, 0.0, 0},
+            {"--watch --count -1" + target, bad, 3.0, -1},
+            {"--watch --parallel", CommandLine::Mode::window, 3.0, 0},
+        };
+        for (const auto &c : cases) {
+            const CommandLine line = parse_command_line(("tool " + c.args).split(' '));
+            QCOMPARE(int(line.mode), int(c.mode));
+            if (line.mode != bad) {
+                QVERIFY(line.watch);
+                QCOMPARE(line.gone_after_seconds, c.gone_after);
+                QCOMPARE(line.count, c.count);
+            }
         }
     }
 
@@ -221,14 +198,10 @@ private slots:
         QByteArray err; // the tool's last words, when a module waits in vain
         auto told = [&] { return (err = tool.readAllStandardError().right(3000)).constData(); };
         {
-            SimModule left_in(quick + QStringList{QStringLiteral("--after-update"), QStringLiteral("app"),
-                                                  QStringLiteral("--after-update-seconds"), QStringLiteral("200")});
+            SimModule left_in(quick + QString("--after-update app --after-update-seconds 200").split(' '));
             left_in.setLink(port);
             QVERIFY(left_in.start());
-            tool.start(QStringLiteral(TESSIK_TOOL_PATH),
-                       watch_args(image, port, {QStringLiteral("--count"), QStringLiteral("3"),
-                                                QStringLiteral("--gone-after"), QStringLiteral("1"),
-                                                QStringLiteral("--retries"), QStringLiteral("1")}));
+            tool.start(TESSIK_TOOL_PATH, watch_args(image, port, QString("--count 3 --gone-after 1 --retries 1").split(' ')));
             QVERIFY(tool.waitForStarted());
             if (!left_in.waitForEvent(QStringLiteral("app_started"), 60000))
                 QFAIL(told());
@@ -244,9 +217,7 @@ private slots:
         // after the port closed and fell back to the rate it was opened at,
         // would take it for noise.) The other module answers at another rate.
         const QStringList other_rate = {QStringLiteral("--app-baud"), QStringLiteral("57600")};
-        const QStringList failing_once =
-            quick + QStringList{QStringLiteral("--reply-after-block"), QStringLiteral("2:43"),
-                                QStringLiteral("--faulty-transfers"), QStringLiteral("1")};
+        const QStringList failing_once = quick + QString("--reply-after-block 2:43 --faulty-transfers 1").split(' ');
         for (const QStringList &args : {other_rate, failing_once}) {
             SimModule next(args);
             next.setLink(port);

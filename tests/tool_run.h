@@ -81,6 +81,12 @@ inline QString write_file(const QTemporaryDir &dir, const QString &name, const Q
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() ? path : QString();
 }
 
+inline QByteArray file_bytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline QString write_image(const QTemporaryDir &dir, int size)
 {
     QByteArray data(size, Qt::Uninitialized);
