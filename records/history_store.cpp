@@ -211,6 +211,17 @@ bool HistoryStore::mark_sent(const QVector<qint64> &ids)
     return exec(QStringLiteral("DELETE FROM pending WHERE id IN (%1)").arg(list.join(QLatin1Char(','))));
 }
 
+bool HistoryStore::run_select(QSqlQuery &select, const QString &sql, const QVariantList &values)
+{
+    select.setForwardOnly(true);
+    select.prepare(sql);
+    for (const QVariant &value : values)
+        select.addBindValue(value);
+    if (!run_patiently(select, [&] { return select.exec(); }))
+        return fail(QStringLiteral("reading"), select.lastError().text());
+    return true;
+}
+
 bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
 {
     if (!open())
@@ -226,12 +237,8 @@ bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
     if (filter.limit >= 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery select(QSqlDatabase::database(connection, false));
-    select.setForwardOnly(true);
-    select.prepare(sql);
-    for (const QVariant &value : qAsConst(values))
-        select.addBindValue(value);
-    if (!run_patiently(select, [&] { return select.exec(); }))
-        return fail(QStringLiteral("reading"), select.lastError().text());
+    if (!run_select(select, sql, values))
+        return false;
     const QStringList names = history_columns();
     while (select.next()) {
         HistoryRow row;
@@ -258,12 +265,8 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
         + where_clause(filter, values)
         + QStringLiteral(" GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
     QSqlQuery select(QSqlDatabase::database(connection, false));
-    select.setForwardOnly(true);
-    select.prepare(sql);
-    for (const QVariant &value : qAsConst(values))
-        select.addBindValue(value);
-    if (!run_patiently(select, [&] { return select.exec(); }))
-        return fail(QStringLiteral("reading"), select.lastError().text());
+    if (!run_select(select, sql, values))
+        return false;
     while (select.next()) {
         out.append({select.value(0).toString(), select.value(1).toString(), select.value(2).toString(),
                     select.value(3).toString(), select.value(4).toLongLong(), select.value(5).toLongLong(),

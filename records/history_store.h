@@ -5,6 +5,7 @@
 #include "records/history_row.h"
 
 #include <QString>
+#include <QVariantList>
 #include <QVector>
 
 // Per station, port and image: how its updates went.
@@ -20,6 +21,8 @@ struct HistoryStats
     qint64 first_pass_ok = 0; // ok on attempt 1
     double mean_seconds = 0;  // over the attempts
 };
+
+class QSqlQuery;
 
 // The history database: the station's own, one SQLite file in WAL mode, or
 // the central PostgreSQL database of every station. A store is used by the
@@ -63,6 +66,7 @@ public:
 private:
     bool exec(const QString &statement);
     bool fail(const QString &what, const QString &why);
+    bool run_select(QSqlQuery &select, const QString &sql, const QVariantList &values);
     bool open_local();
     bool open_central();
     QString id_column() const;
