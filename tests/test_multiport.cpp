@@ -175,7 +175,7 @@ private slots:
         HistoryFilter filter;
         filter.port = next.link();
         QVector<HistoryRow> rows;
-        QVERIFY(wait_until([&] { return history.rows(filter, rows) && rows.size() == 2; }, 10000));
+        QVERIFY(wait_until([&] { return history.rows(filter, rows) && rows.size() == 2; }, 60000));
         QCOMPARE(rows[0].result + rows[1].result, QStringLiteral("okok"));
         QVERIFY(rig.probe->update_button()->isEnabled() && rig.probe->watching());
         rig.probe->send_file(); // "update" again ends the loop
