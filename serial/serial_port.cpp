@@ -99,6 +99,9 @@ bool SerialPort::open()
     line_busy_until_us = 0;
     if (serial.open(QIODevice::ReadWrite)) {
         failure = OpenFailure::none;
+        journal = LineJournal::from_environment();
+        if (journal)
+            journal->rate(serial.baudRate());
         read_notifier = nullptr;
         for (QSocketNotifier *notifier : serial.findChildren<QSocketNotifier *>()) {
             if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
@@ -132,6 +135,7 @@ void SerialPort::close()
 {
     if (serial.isOpen())
         serial.close();
+    journal.reset();
 }
 
 namespace {
@@ -227,6 +231,7 @@ qint64 SerialPort::write(const char *data, qint64 len)
 {
     if (!serial.isOpen() || len <= 0)
         return serial.isOpen() ? 0 : -1;
+    const qint64 handed_at_ns = journal ? LineJournal::now_ns() : 0;
     // The driver usually takes a frame whole: no write notifier, no wait.
     const qint64 direct = write_to_driver(data, len);
     qint64 queued = direct;
@@ -243,6 +248,8 @@ qint64 SerialPort::write(const char *data, qint64 len)
     const qint64 now_us = line_clock.nsecsElapsed() / 1000;
     const qint64 rate = qMax(serial.baudRate(), 1);
     line_busy_until_us = qMax(line_busy_until_us, now_us) + (queued * 10 * 1000000 + rate - 1) / rate;
+    if (journal)
+        journal->wrote(handed_at_ns, queued);
     if (serial.bytesToWrite() > 0)
         push_pending(qMax<qint64>(timeout_ms, 1) * len);
     return queued;
@@ -293,6 +300,8 @@ QByteArray SerialPort::readAll()
 
 bool SerialPort::setBaudRate(qint32 rate)
 {
+    if (journal && rate != serial.baudRate())
+        journal->rate(rate);
     return serial.setBaudRate(rate);
 }
 

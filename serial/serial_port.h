@@ -4,6 +4,7 @@
 #include "serial/win_serial_port.h"
 #else
 
+#include "serial/line_journal.h"
 #include "serial/transport.h"
 
 #include <QByteArray>
@@ -107,6 +108,7 @@ private:
     // the current rate), in microseconds of line_clock.
     QElapsedTimer line_clock;
     qint64 line_busy_until_us = 0;
+    std::unique_ptr<LineJournal> journal;
 };
 
 #endif // _WIN32

@@ -75,12 +75,17 @@ public:
         return false;
     }
 
+    // More options, e.g. ones that name the module's own files. Call before start().
+    void addArguments(const QStringList& more) { extra_ += more; }
+
     // Where the port appears; by default in the module's own directory.
     // Call before start(), e.g. to give several modules names that sort.
     void setLink(const QString& path) { link_ = path; }
     QString link() const { return link_.isEmpty() ? dir_.filePath(QStringLiteral("ttySIM")) : link_; }
     QString outPath() const { return dir_.filePath(QStringLiteral("out.bin")); }
     QString recordPath() const { return dir_.filePath(QStringLiteral("record.jsonl")); }
+    // The line journal of --strict-line, for the tool's TESSIK_LINE_JOURNAL.
+    QString journalPath() const { return dir_.filePath(QStringLiteral("line.journal")); }
 
     // Every line of the record so far (a line still being written is skipped).
     QList<QJsonObject> records() const

@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QSerialPort>
 #include <QtTest>
+#include <chrono>
 
 namespace {
 
@@ -36,6 +37,13 @@ QByteArray crcBlock(quint8 number, QByteArray data)
     frame += char(crc >> 8);
     frame += char(crc & 0xff);
     return frame;
+}
+
+// The monotonic clock the simulator and the tool's line journal keep.
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 bool openPort(QSerialPort& port, const QString& path, qint32 baud)
@@ -395,52 +403,70 @@ void TestModuleSim::extrasArriveInOneReadWithTheirAck()
 
 void TestModuleSim::strictLineGarblesACommandCutOffByARateChange()
 {
-    SimModule sim({ "--app-baud", "9600", "--strict-line", "--max-seconds", "30" });
+    SimModule sim({ "--app-baud", "9600", "--max-seconds", "60" });
+    sim.addArguments({ "--strict-line", sim.journalPath() });
     QVERIFY(sim.start());
     QSerialPort port;
     QVERIFY(openPort(port, sim.link(), 9600));
+    QFile journal(sim.journalPath());
+    QVERIFY(journal.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered));
+    const auto record = [&journal](char kind, qint64 atNs, qint64 value) {
+        return journal.write(QByteArray(1, kind) + ' ' + QByteArray::number(atNs) + ' ' + QByteArray::number(value) + '\n') > 0;
+    };
+    const auto ns = [](double ms) { return qint64(ms * 1e6); };
     const QByteArray reboot = "AT+Reboot\r";
+    const qint64 byteNs = 10 * 1000000000LL / 9600;
 
-    // The rate changes while the command is still on the line (10.4 ms at 9600).
+    // The journal, not the moment the module reads, places the bytes: each
+    // case is written into it before its bytes go out, after the line time
+    // of the case before. At 9600 baud the command holds the line for
+    // 10.4 ms; a change 1 ms after the write cuts all of it.
+    qint64 lineFree = nowNs();
+    const auto writeAt = [&](const QByteArray& bytes) {
+        const qint64 at = std::max(nowNs(), lineFree);
+        lineFree = at + bytes.size() * byteNs;
+        return at;
+    };
+    qint64 at = writeAt(reboot);
+    QVERIFY(record('r', at, 9600));
+    QVERIFY(record('w', at, reboot.size()));
+    QVERIFY(record('r', at + ns(1), 115200));
     QVERIFY(writeAll(port, reboot));
-    QVERIFY(port.setBaudRate(115200));
-    QVERIFY(!sim.waitForEvent("boot", 1000));
-    // Either the module saw the change under the bytes, or they arrived after it.
-    QVERIFY(sim.hasEvent("garbled") || sim.received(115200).contains(reboot));
-
-    // A change seen while the bytes are on the line (219 ms for these at 9600)
-    // garbles the rest of them.
-    QVERIFY(port.setBaudRate(9600));
-    const QByteArray padded = QByteArray(200, ' ') + reboot;
-    const int garbledBefore = eventNames(sim).count("garbled");
-    QVERIFY(writeAll(port, padded));
-    QElapsedTimer timer;
-    timer.start();
-    while (!sim.received(9600).endsWith(padded) && timer.elapsed() < 3000)
-        QThread::msleep(1);
-    QVERIFY(port.setBaudRate(115200));
-    QVERIFY(sim.received(9600).endsWith(padded));
-    QVERIFY(!sim.waitForEvent("boot", 1000));
-    QCOMPARE(eventNames(sim).count("garbled"), garbledBefore + 1);
-    const QJsonObject garbled = sim.events("garbled").last();
+    QVERIFY(sim.waitForEvent("garbled", 30000));
+    QJsonObject garbled = sim.events("garbled").last();
+    QCOMPARE(garbled.value("bytes").toInt(), reboot.size());
     QCOMPARE(garbled.value("baud").toInt(), 9600);
     QCOMPARE(garbled.value("new_baud").toInt(), 115200);
-    QVERIFY(garbled.value("bytes").toInt() >= reboot.size());
-    QVERIFY(garbled.value("bytes").toInt() <= padded.size());
 
-    // The same command, with the rate kept until it has left the line and
-    // changed right then, as the tool's flush does: the simulator reads the
-    // bytes a little after they were written and must not count that against
-    // the tool.
-    QVERIFY(port.setBaudRate(9600));
-    QElapsedTimer written;
-    written.start();
+    // A change 50.5 ms into 210 bytes spares the 48 that had left the line.
+    const QByteArray padded = QByteArray(200, ' ') + reboot;
+    at = writeAt(padded);
+    QVERIFY(record('r', at, 9600));
+    QVERIFY(record('w', at, padded.size()));
+    QVERIFY(record('r', at + ns(50.5), 115200));
+    QVERIFY(writeAll(port, padded));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.events("garbled").size(), 2, 30000);
+    garbled = sim.events("garbled").last();
+    QCOMPARE(garbled.value("bytes").toInt(), padded.size() - int(ns(50.5) / byteNs));
+
+    // The rate kept until the command has left the line: heard, and the
+    // module reboots. Only then is it sure that the two before went unheard.
+    at = writeAt(reboot);
+    QVERIFY(record('r', at, 9600));
+    QVERIFY(record('w', at, reboot.size()));
+    QVERIFY(record('r', at + reboot.size() * byteNs + ns(0.1), 115200));
     QVERIFY(writeAll(port, reboot));
-    while (written.nsecsElapsed() < reboot.size() * 10 * 1000000000LL / 9600)
-        QThread::usleep(50);
-    QVERIFY(port.setBaudRate(115200));
-    QVERIFY(sim.waitForEvent("boot", 3000));
-    QCOMPARE(eventNames(sim).count("garbled"), garbledBefore + 1);
+    QVERIFY(sim.waitForEvent("boot", 30000));
+    const QStringList names = eventNames(sim);
+    QCOMPARE(names.count("boot"), 1);
+    QCOMPARE(names.count("garbled"), 2);
+    QVERIFY(names.lastIndexOf("garbled") < names.indexOf("boot"));
+    const QByteArray heard = sim.received(9600);
+    QCOMPARE(heard.size(), reboot.size() + padded.size() + reboot.size());
+    QVERIFY(heard.endsWith(reboot));
+    for (int i = 0; i < reboot.size(); ++i)
+        QVERIFY(heard[i] != reboot[i]);
+    QCOMPARE(heard.mid(reboot.size(), 48), padded.left(48));
 }
 
 void TestModuleSim::wrongRateGarbageAnswersOnlyTheOkTrigger()

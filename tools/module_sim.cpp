@@ -68,7 +68,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (options.pace || options.strictLine)
+    if (options.pace || !options.strictLine.empty())
         prctl(PR_SET_TIMERSLACK, 1UL); // the default 50 us slack would blur the modelled wire times
 
     sigset_t waitMask;
@@ -85,9 +85,12 @@ int main(int argc, char** argv)
         return fail(error);
     if (!options.link.empty() && !line.makeLink(options.link, error))
         return fail(error);
+    ToolJournal journal;
+    if (!options.strictLine.empty() && !journal.create(options.strictLine, error))
+        return fail(error);
     std::printf("SLAVE %s\n", line.slavePath().c_str());
     std::fflush(stdout);
 
-    Simulator simulator(options, line, recorder, start);
+    Simulator simulator(options, line, recorder, journal, start);
     return simulator.run(waitMask, originalMask);
 }

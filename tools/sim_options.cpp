@@ -248,6 +248,10 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
         { "--after-update-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.afterUpdateSeconds) && o.afterUpdateSeconds > 0;
           } },
+        { "--strict-line", [&o](const std::string& v) {
+              o.strictLine = v;
+              return !v.empty();
+          } },
         { "--max-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.maxSeconds) && o.maxSeconds > 0;
           } },
@@ -262,7 +266,6 @@ std::map<std::string, bool*> flagOptions(Options& o)
         { "--checksum", &o.checksum },
         { "--nak-first-eot", &o.faults.nakFirstEot },
         { "--pace", &o.pace },
-        { "--strict-line", &o.strictLine },
         { "--wrong-rate-garbage", &o.wrongRateGarbage },
         { "--help", &o.help },
         { "-h", &o.help },
@@ -321,12 +324,13 @@ void printHelp(const char* program)
         "  --pace                  model an 8N1 line at the set rate: 10 bit times per byte,\n"
         "                          both directions\n"
         "  --max-seconds N         give up after N seconds: record 'timeout', exit 1 (default 300)\n"
-        "  --strict-line           bytes from the tool hold the line for 10 bit times each from when\n"
-        "                          they are read, one after the other, and reach the module only then;\n"
-        "                          a rate change seen more than 5 ms before a byte's line time\n"
-        "                          ends garbles it (event 'garbled'): the bytes are read a little\n"
-        "                          after they were written, a change seen later may have come\n"
-        "                          after them. Paces that direction like --pace.\n"
+        "  --strict-line JOURNAL   bytes from the tool go on the line when and at the rate the\n"
+        "                          tool's line journal JOURNAL says (created empty here; the tool\n"
+        "                          appends to it when TESSIK_LINE_JOURNAL names it), hold it for\n"
+        "                          10 bit times each, one after the other, and reach the module\n"
+        "                          only then; a rate change in the journal before a byte's line\n"
+        "                          time ends garbles it (event 'garbled'). When this process reads\n"
+        "                          them does not matter. Paces that direction like --pace.\n"
         "\n"
         "Application:\n"
         "  --app-baud RATE         9600|14400|19200|38400|57600|115200|none (default 115200);\n"

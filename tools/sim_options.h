@@ -52,7 +52,7 @@ struct Options {
     double duplicateAnswer = 0;                // seconds before the ACK of a block already stored
     double rxGiveUp = -1;                      // seconds of silence; negative: never
     bool pace = false;
-    bool strictLine = false;
+    std::string strictLine;                    // the tool's line journal; empty: off
     bool wrongRateGarbage = false;
     std::string peerCommand;
     // The application's identity and version commands (empty: not answered).

@@ -21,12 +21,8 @@ const std::string kRebootCommand = "AT+Reboot\r";
 const Duration kRebootDelay = std::chrono::milliseconds(300);
 const Duration kLinger = std::chrono::seconds(1);
 const Duration kMaxPollWait = std::chrono::seconds(1);
-// How often --strict-line looks at the rate while bytes are on the line.
+// How often --strict-line looks at the tool's journal while bytes wait for it.
 const Duration kLineWatch = std::chrono::milliseconds(1);
-// --strict-line puts bytes on the line when it reads them, a little after the
-// tool wrote them; a rate change seen this close to a byte's end may have come
-// after it in the tool's time, and spares it.
-const Duration kReadLag = std::chrono::milliseconds(5);
 // A real UART would overrun long before; this only bounds memory when the
 // tool stops reading.
 const size_t kMaxPendingToTool = 64 * 1024;
@@ -72,8 +68,9 @@ std::string versionInImage(const std::string& image)
     return image.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, TimePoint start)
-    : opt_(options), line_(line), rec_(recorder), maxUntil_(start + seconds(options.maxSeconds)),
+Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, ToolJournal& journal,
+                     TimePoint start)
+    : opt_(options), line_(line), rec_(recorder), journal_(journal), maxUntil_(start + seconds(options.maxSeconds)),
       rxClock_(start), txClock_(start), random_(options.seed), version_(options.appVersion)
 {
 }
@@ -82,6 +79,7 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 {
     childMask_ = &childMask;
     lineFree_ = Clock::now();
+    toolRate_ = lineRate(line_.master());
     if (opt_.bootNow) {
         enterBootLoader();
         startTransfer(Clock::now());
@@ -152,8 +150,10 @@ void Simulator::waitForActivity(const sigset_t& waitMask)
 std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
 {
     std::optional<TimePoint> earliest = maxUntil_;
+    if (!unplaced_.empty() || !journalRecords_.empty())
+        keepEarliest(earliest, now + kLineWatch);
     if (!inFlight_.empty())
-        keepEarliest(earliest, std::min(inFlight_.back().end, std::max(inFlight_.front().end, now + kLineWatch)));
+        keepEarliest(earliest, inFlight_.front().end > now ? inFlight_.front().end : now + kLineWatch);
     if (!rxQueue_.empty())
         keepEarliest(earliest, rxQueue_.front().due);
     if (!txQueue_.empty())
@@ -175,19 +175,20 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
 
 // The rate is read right after the bytes, so they are attributed to the rate
 // the tool had set when they were sent (as long as it did not change it since).
+// With --strict-line the tool's journal says that instead.
 void Simulator::readFromTool(TimePoint now)
 {
     char buffer[4096];
     ssize_t size = read(line_.master(), buffer, sizeof buffer);
     if (size <= 0)
         return;
-    unsigned baud = lineRate(line_.master());
     std::string bytes(buffer, static_cast<size_t>(size));
-    rec_.rx(bytes, baud);
-    if (opt_.strictLine) {
-        lineArrival(bytes, baud, now);
+    if (strictLine()) {
+        unplaced_ += bytes;
         return;
     }
+    unsigned baud = lineRate(line_.master());
+    rec_.rx(bytes, baud);
     TimePoint due = now;
     if (opt_.pace) {
         rxClock_ = std::max(rxClock_, now) + wireTime(bytes.size(), baud);
@@ -196,53 +197,66 @@ void Simulator::readFromTool(TimePoint now)
     rxQueue_.push_back({ bytes, baud, due });
 }
 
-// Bytes enter the line when the simulator reads them (the pty has no clock)
-// and hold it for 10 bit times each, one after the other.
-void Simulator::lineArrival(const std::string& bytes, unsigned baud, TimePoint now)
-{
-    garbleIfRateChanged(baud, now);
-    TimePoint end = std::max(lineFree_, now);
-    for (char byte : bytes) {
-        end += wireTime(1, baud);
-        inFlight_.push_back({ byte, baud, end, false });
-    }
-    lineFree_ = end;
-}
-
-// A byte is through once the rate is seen unchanged after its line time, or
-// changed too close to its end to tell which came first; the simulator sees
-// every change to the rate the next time it looks.
+// --strict-line: the bytes go on the line as the tool's journal says, in its
+// order and at its times, each holding it for 10 bit times; what this process
+// reads, and when, only tells that they have arrived. A byte reaches the
+// module once its line time has ended before 'now' was taken, with no rate
+// change in the journal before that end: the tool appends each change to the
+// journal before making it, so a change not read yet came later than 'now'.
 void Simulator::watchLine(TimePoint now)
 {
-    if (inFlight_.empty())
+    if (!strictLine())
         return;
     if (!line_.isOpen()) {
         inFlight_.clear();
+        unplaced_.clear();
         return;
     }
-    garbleIfRateChanged(lineRate(line_.master()), now);
-    while (!inFlight_.empty() && inFlight_.front().end <= now) {
+    journal_.readNew(journalRecords_);
+    while (!journalRecords_.empty()) {
+        const JournalRecord& record = journalRecords_.front();
+        if (record.kind == JournalRecord::Kind::Rate) {
+            garbleCutOff(record.at, static_cast<unsigned>(record.value));
+            toolRate_ = static_cast<unsigned>(record.value);
+        } else if (unplaced_.size() >= record.value) {
+            placeOnLine(unplaced_.substr(0, record.value), record.at);
+            unplaced_.erase(0, record.value);
+        } else {
+            break; // written, not read yet
+        }
+        journalRecords_.pop_front();
+    }
+    const TimePoint settled = journalRecords_.empty() ? now : std::min(now, journalRecords_.front().at);
+    while (!inFlight_.empty() && inFlight_.front().end <= settled) {
         Chunk chunk { {}, inFlight_.front().baud, inFlight_.front().end };
-        while (!inFlight_.empty() && inFlight_.front().end <= now && inFlight_.front().baud == chunk.baud) {
+        while (!inFlight_.empty() && inFlight_.front().end <= settled && inFlight_.front().baud == chunk.baud) {
             chunk.bytes.push_back(inFlight_.front().byte);
             chunk.due = inFlight_.front().end;
             inFlight_.pop_front();
         }
+        rec_.rx(chunk.bytes, chunk.baud);
         rxQueue_.push_back(std::move(chunk));
     }
 }
 
+void Simulator::placeOnLine(const std::string& bytes, TimePoint written)
+{
+    TimePoint end = std::max(lineFree_, written);
+    for (char byte : bytes) {
+        end += wireTime(1, toolRate_);
+        inFlight_.push_back({ byte, toolRate_, end });
+    }
+    lineFree_ = end;
+}
+
 // A rate change under a byte still on the line leaves the module a
 // different byte (a real UART sees a framing error or garbage).
-void Simulator::garbleIfRateChanged(unsigned rate, TimePoint now)
+void Simulator::garbleCutOff(TimePoint changed, unsigned rate)
 {
     long count = 0;
     unsigned from = 0;
     for (InFlight& b : inFlight_) {
-        if (b.decided || b.baud == rate)
-            continue;
-        b.decided = true;
-        if (b.end <= now + kReadLag)
+        if (b.end <= changed || b.baud == rate)
             continue;
         b.byte = static_cast<char>(b.byte ^ (1 + random_() % 255));
         from = b.baud;
@@ -528,6 +542,7 @@ void Simulator::transferEnded(TransferEnd end)
         rec_.event("vanish");
         recordResult("vanish", false);
         inFlight_.clear();
+        unplaced_.clear();
         line_.close();
         line_.removeLink();
         finish(3);

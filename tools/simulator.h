@@ -5,6 +5,7 @@
 #include "recorder.h"
 #include "sim_clock.h"
 #include "sim_options.h"
+#include "tool_journal.h"
 #include "xmodem_receiver.h"
 
 #include <deque>
@@ -36,7 +37,7 @@ std::string versionInImage(const std::string& image);
 // external peer), all driven by one poll loop on the pty master.
 class Simulator : public XmodemHost {
 public:
-    Simulator(const Options& options, PtyLine& line, Recorder& recorder, TimePoint start);
+    Simulator(const Options& options, PtyLine& line, Recorder& recorder, ToolJournal& journal, TimePoint start);
 
     // waitMask: signal mask during poll (termination and SIGCHLD unblocked);
     // childMask: mask handed to the peer process.
@@ -58,12 +59,11 @@ private:
         std::string bytes;
         TimePoint due;
     };
-    // A byte on the line with --strict-line, from its arrival until 'end'.
+    // A byte on the line with --strict-line, until its line time ends.
     struct InFlight {
         char byte;
         unsigned baud;
         TimePoint end;
-        bool decided;   // garbled, or taken to have left the line before a rate change
     };
 
     void step(TimePoint now);
@@ -71,9 +71,10 @@ private:
     std::optional<TimePoint> nextDeadline(TimePoint now) const;
 
     void readFromTool(TimePoint now);
-    void lineArrival(const std::string& bytes, unsigned baud, TimePoint now);
+    bool strictLine() const { return !opt_.strictLine.empty(); }
     void watchLine(TimePoint now);
-    void garbleIfRateChanged(unsigned rate, TimePoint now);
+    void placeOnLine(const std::string& bytes, TimePoint written);
+    void garbleCutOff(TimePoint changed, unsigned rate);
     void flushToTool(TimePoint now);
     void deliverDue(TimePoint now);
     void deliver(const Chunk& chunk);
@@ -102,6 +103,7 @@ private:
     const Options& opt_;
     PtyLine& line_;
     Recorder& rec_;
+    ToolJournal& journal_;
     const sigset_t* childMask_ = nullptr;
     Phase phase_ = Phase::App;
     int exitCode_ = 0;
@@ -111,6 +113,9 @@ private:
     std::deque<Chunk> rxQueue_;
     std::deque<InFlight> inFlight_;
     TimePoint lineFree_;
+    std::string unplaced_;                      // read, not yet in the journal
+    std::deque<JournalRecord> journalRecords_;  // read, waiting for their bytes
+    unsigned toolRate_ = 0;
     std::deque<Pending> txQueue_;
     std::string toToolBuffer_;
     std::string appText_;
