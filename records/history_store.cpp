@@ -153,6 +153,10 @@ bool HistoryStore::open_local()
     QSqlQuery mode(db);
     if (!run_patiently(mode, [&] { return mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")); }))
         return fail(QStringLiteral("opening"), mode.lastError().text());
+    // The pragma answers with a row; unread, it keeps a read transaction
+    // open, and once another station has written, every write of this
+    // connection is refused as busy however often it is tried.
+    mode.finish();
     if (!exec(QString::fromLatin1(create_table))
         || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)")))
         return false;

@@ -68,6 +68,10 @@ inline int write_station(const QString &job)
     for (int i = 1; i <= rows; ++i)
         writer.record(row(job.section(QLatin1Char('|'), 1, 1), i));
     writer.finish();
+    if (writer.has_failed())
+        qWarning("%s", qPrintable(writer.failure()));
+    else if (writer.written() != rows)
+        qWarning("%d of %d rows written", writer.written(), rows);
     return writer.written() == rows && !writer.has_failed() && !central_failed ? 0 : 1;
 }
 
