@@ -3,6 +3,7 @@
 #include "cli/file_names.h"
 #include "cli/headless.h"
 #include "cli/history_command.h"
+#include "cli/run_signals.h"
 #include "platform/platform.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 
 int main(int argc, char *argv[])
 {
+    hold_stop_signals(); // until a front end takes them, or the mode says it takes none
     // UTF-8 as the local 8-bit codec, keeping the bytes of names that are
     // not valid UTF-8 so that they still open.
     use_byte_keeping_file_names();
@@ -28,6 +30,7 @@ int main(int argc, char *argv[])
         window.set_watch(line.watch);
         window.set_records(line.records);
         window.set_checks(line.checks, line.skip_done);
+        RunSignals signal_handling([&window] { window.end_on_signal(exit_aborted); });
         window.show();
         return app.exec();
     }
@@ -42,6 +45,8 @@ int main(int argc, char *argv[])
         qunsetenv("QT_NO_GLIB"); // for the threads' loops and any program started
     QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
+    if (line.mode != CommandLine::Mode::run)
+        release_stop_signals();
     switch (line.mode) {
     case CommandLine::Mode::help:
         std::fputs(usage_text().toUtf8().constData(), stdout);

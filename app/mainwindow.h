@@ -57,6 +57,10 @@ public:
         checks = options;
         skip_done = skip;
     }
+    // SIGINT or SIGTERM: a run or a loop in progress is aborted (modules in
+    // a transfer hear CAN CAN, every port's end is logged and recorded), then
+    // the event loop ends with exit_status.
+    void end_on_signal(int exit_status);
 
 private slots:
     void open_file();
@@ -153,6 +157,7 @@ private:
     bool parallel = false;
     bool watch = false;
     std::unique_ptr<FixtureLoop> station;
+    int exit_status_after_run = -1; // set by a signal
 
     // Log
     QString log_text;

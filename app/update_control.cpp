@@ -7,6 +7,7 @@
 #include "records/done_lookup.h"
 #include "records/run_recorder.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -98,6 +99,19 @@ void MainWindow::end_run()
 {
     update_button->setEnabled(true);
     current_port = 0;
+    if (exit_status_after_run >= 0)
+        QCoreApplication::exit(exit_status_after_run);
+}
+
+void MainWindow::end_on_signal(int exit_status)
+{
+    exit_status_after_run = exit_status;
+    if (run && run->running())
+        run->abort();
+    else if (station && station->running())
+        station->abort();
+    else
+        QCoreApplication::exit(exit_status);
 }
 
 QString MainWindow::first_ticked_port() const

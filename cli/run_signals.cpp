@@ -53,6 +53,8 @@ RunSignals::RunSignals(std::function<void()> handler) : handler(std::move(handle
         this->handler();
     });
     set_handler(on_signal);
+    // A signal held since the tool started arrives now, into the pipe.
+    release_stop_signals();
 }
 
 RunSignals::~RunSignals()

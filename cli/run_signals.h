@@ -6,8 +6,8 @@
 class QObject;
 class QSocketNotifier;
 
-// SIGINT and SIGTERM reach the event loop as a call of the handler given; a
-// second one exits at once with 130. SIGPIPE is ignored for good: a reader
+// SIGINT and SIGTERM reach the event loop as a call of the handler given,
+// also one held since the tool started; a second one exits at once with 130. SIGPIPE is ignored for good: a reader
 // of standard output that went away must not end an update.
 class RunSignals
 {

@@ -21,7 +21,9 @@
 #include <shellapi.h>
 #else
 #include <QSerialPortInfo>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -284,10 +286,12 @@ QStringList command_line_arguments(int argc, char *argv[])
 namespace {
 
 // Console control handlers are per process and run in a thread of their own:
-// they only set the event that the notifier hands to the event loop.
+// they only set the event that the notifier hands to the event loop. The
+// event stays set until then: an interrupt before the notifier exists is held.
 HANDLE interrupt_event = nullptr;
 LONG interrupts_seen = 0;
 int interrupt_exit_status = 1;
+bool interrupt_taken = false;
 
 BOOL WINAPI on_console_control(DWORD type)
 {
@@ -305,17 +309,63 @@ BOOL WINAPI on_console_control(DWORD type)
 }
 
 } // namespace
+
+void hold_stop_signals()
+{
+    if (interrupt_event)
+        return;
+    interrupt_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    SetConsoleCtrlHandler(on_console_control, TRUE);
+}
+
+void release_stop_signals()
+{
+    // With a notifier the handler stays; without one the interrupt ends the
+    // program as it would have.
+    if (!interrupt_taken)
+        SetConsoleCtrlHandler(on_console_control, FALSE);
+    if (!interrupt_taken && interrupts_seen > 0)
+        ExitProcess(static_cast<UINT>(interrupt_exit_status));
+}
+
+#else
+
+namespace {
+
+sigset_t stop_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+} // namespace
+
+// Blocked signals stay pending, and threads started later inherit the mask.
+void hold_stop_signals()
+{
+    const sigset_t set = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void release_stop_signals()
+{
+    const sigset_t set = stop_signals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 #endif
 
 void on_console_interrupt(QObject *context, std::function<void()> on_interrupt, int exit_status)
 {
 #ifdef Q_OS_WIN
-    if (!interrupt_event)
-        interrupt_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    hold_stop_signals();
     interrupt_exit_status = exit_status;
+    interrupt_taken = true;
     auto *notifier = new QWinEventNotifier(interrupt_event, context);
     QObject::connect(notifier, &QWinEventNotifier::activated, context, [on_interrupt] { on_interrupt(); });
-    SetConsoleCtrlHandler(on_console_control, TRUE);
 #else
     Q_UNUSED(context);
     Q_UNUSED(on_interrupt);

@@ -73,6 +73,15 @@ QStringList command_line_arguments(int argc, char *argv[]);
 // UTF-8, Qt's messages go to standard error. Does nothing elsewhere.
 void prepare_console(bool window_mode);
 
+// Called first in main: SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break,
+// closing the console) are held from then on, so that one that arrives while
+// the tool starts up waits for the front end that ends the run cleanly
+// instead of killing the tool. release_stop_signals() lets them through to
+// the calling thread: to the handler a front end has just set, or with their
+// default effect for the modes that set none.
+void hold_stop_signals();
+void release_stop_signals();
+
 // Windows: Ctrl+C, Ctrl+Break or closing the console calls on_interrupt in
 // context's event loop; a second one ends the program at once with
 // exit_status. Elsewhere it does nothing (signals are the front end's).

@@ -243,6 +243,20 @@ private slots:
         QCOMPARE(run.events.last().value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
         // The boot loader was told to stop waiting.
         QVERIFY(sim.waitForEvent(QStringLiteral("tool_can"), 5000));
+
+        // A signal that comes while the tool starts up ends it as cleanly:
+        // the run, with its port summed up, and the window.
+        SimModule idle(quick);
+        QVERIFY(idle.start());
+        const Run early = run_tool_signalled_at_start(QStringLiteral("TERM"), {QStringLiteral("--json"),
+                                                      QStringLiteral("--file"), write_image(dir, 600),
+                                                      QStringLiteral("--port"), idle.link()});
+        QCOMPARE(early.exit_code, 130);
+        QCOMPARE(early.of(QStringLiteral("port_end")).size(), 1);
+        QCOMPARE(early.of(QStringLiteral("port_end")).first().value(QStringLiteral("reason")).toString(),
+                 QStringLiteral("aborted"));
+        QCOMPARE(early.events.last().value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
+        QCOMPARE(run_tool_signalled_at_start(QStringLiteral("INT"), {}).exit_code, 130);
     }
 
     void usage_version_and_qt_options()

@@ -308,16 +308,9 @@ private slots:
     void a_signal_ends_the_watch()
     {
         QTemporaryDir dir;
-        const Run idle = [&] {
-            QProcess tool;
-            tool.setProcessEnvironment(tool_environment());
-            tool.start(QStringLiteral(TESSIK_TOOL_PATH),
-                       watch_args(write_image(dir, 600), dir.filePath(QStringLiteral("ttyEMPTY"))));
-            tool.waitForStarted();
-            QTest::qWait(1500);
-            ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
-            return finish(tool, 10000);
-        }();
+        // Even one that comes while the tool starts up.
+        const Run idle = run_tool_signalled_at_start(
+            QStringLiteral("INT"), watch_args(write_image(dir, 600), dir.filePath(QStringLiteral("ttyEMPTY"))));
         QCOMPARE(idle.exit_code, 0);
         QCOMPARE(idle.events.last().value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
         QCOMPARE(number(idle.events.last(), "units"), 0);

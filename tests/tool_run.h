@@ -73,6 +73,17 @@ inline Run run_tool(const QStringList &args, int timeout_ms = 90000)
     return finish(tool, timeout_ms);
 }
 
+#ifdef TESSIK_SIGNAL_FIRST_PATH
+// The tool with a signal ("INT" or "TERM") waiting for it from its first instant.
+inline Run run_tool_signalled_at_start(const QString &signal, const QStringList &args, int timeout_ms = 60000)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(tool_environment());
+    tool.start(QStringLiteral(TESSIK_SIGNAL_FIRST_PATH), QStringList{signal, QStringLiteral(TESSIK_TOOL_PATH)} + args);
+    return finish(tool, timeout_ms);
+}
+#endif
+
 // The file's path, or "" when it cannot be written.
 inline QString write_file(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
 {
