@@ -228,6 +228,7 @@ bool HistoryStore::run_select(QSqlQuery &select, const QString &sql, const QVari
 
 bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
 {
+    out.clear();
     if (!open())
         return false;
     QVariantList values;
@@ -255,6 +256,7 @@ bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
 
 bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out)
 {
+    out.clear();
     if (!open())
         return false;
     QVariantList values;

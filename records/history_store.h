@@ -44,7 +44,8 @@ public:
     // Appends the row and sets its id; pending: it is still to be sent to
     // the central database (local store only).
     bool append(HistoryRow &row, bool pending = false);
-    // Newest first unless the filter says otherwise.
+    // out holds exactly the rows that match (none on failure), newest first
+    // unless the filter says otherwise: asked again, it is not added to.
     bool rows(const HistoryFilter &filter, QVector<HistoryRow> &out);
     bool stats(const HistoryFilter &filter, QVector<HistoryStats> &out);
 
