@@ -107,8 +107,10 @@ private slots:
         }
 
         QVector<HistoryStats> stats;
-        QVERIFY(store.stats({}, stats));
+        QVERIFY(store.stats({}, stats) && store.stats({}, stats)); // asked twice: still each once
         QCOMPARE(stats.size(), 3);
+        QVERIFY(store.rows({}, rows) && store.rows({}, rows));
+        QCOMPARE(rows.size(), 4);
         QCOMPARE(stats[2].attempts, 0);
         const QString stats_csv = format_stats(stats, HistoryFormat::csv);
         QVERIFY2(stats_csv.split("\r\n")[1].endsWith(",2,1,1,0.0000,1.0000,3.0"), // s1 ttyUSB0: failed, ok
