@@ -42,13 +42,7 @@ bool HistoryStore::open_central()
     QSqlDatabase db = QSqlDatabase::contains(connection)
                           ? QSqlDatabase::database(connection, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-    db.setHostName(url.host);
-    if (url.port > 0)
-        db.setPort(url.port);
-    db.setUserName(url.user);
-    db.setPassword(url.password);
-    db.setDatabaseName(url.database);
-    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    url.configure(db);
     if (!db.open())
         return fail(QStringLiteral("connecting"), db.lastError().text());
     // Stations creating the table at the same moment may collide once.
