@@ -25,8 +25,8 @@ private slots:
         QTemporaryDir dir;
         const QString never = write_file(dir, "not-a-tty", {}); // fails at once, every time
         const QString db = dir.filePath("h.sqlite"), image = write_image(dir, 1000);
-        Run run = run_tool({"--retries", "1", "--station", "s3", "--history-db", db, "--file", image,
-                            "--port", once.link(), "--port", never, "--port", unused.link()});
+        Run run = run_tool({"--retries", "1", "--station", "s3", "--history-db", db, "--file", image, "--port",
+                            once.link(), "--port", never, "--port", unused.link()});
         QCOMPARE(run.exit_code, 1);
         run = run_tool({"--history", "--json", "--history-db", db});
         QCOMPARE(run.exit_code, 0);
@@ -154,8 +154,7 @@ private slots:
         SimModule sim(quick);
         QVERIFY(sim.start());
         QTemporaryDir dir;
-        run = run_tool(
-            {"--file", write_image(dir, 300), "--port", sim.link(), "--expect-sha256", QString(64, '0')});
+        run = run_tool({"--file", write_image(dir, 300), "--port", sim.link(), "--expect-sha256", QString(64, '0')});
         QCOMPARE(run.exit_code, int(exit_usage));
         QVERIFY(run.err.contains("no port was touched") && sim.received().isEmpty());
     }
@@ -236,7 +235,7 @@ private slots:
 
         // A password that group or others may read: refused, nothing used, exit 2.
         const QString secret =
-            write_file(dir, "secret.ini", "station=s\ncentral_db=host=db dbname=a password=pw\n");
+            write_file(dir, "secret.ini", "station=s\ncentral_db=host=db dbname=a password=sec_ret\n");
         QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         settings = RecordSettings();
         QVERIFY(apply_settings_file(settings, secret).error.contains("chmod 600"));
@@ -250,22 +249,22 @@ private slots:
         tool.start(TESSIK_TOOL_PATH, {"--history", "--history-db", dir.filePath("none.sqlite")});
         const Run refused = finish(tool, 30000);
         QCOMPARE(refused.exit_code, int(exit_usage));
-        QVERIFY2(refused.err.contains("holds a password") && !refused.err.contains("pw"),
+        QVERIFY2(refused.err.contains("holds a password") && !refused.err.contains("sec_ret"),
                  qPrintable(refused.err));
         QVERIFY(QFile::setPermissions(dir.filePath("tessik-update-tool/settings.ini"),
                                       QFile::ReadOwner | QFile::WriteOwner));
         QCOMPARE(apply_settings_file(settings, dir.filePath("tessik-update-tool/settings.ini")).error,
                  QString());
-        QCOMPARE(settings.central_db, QString("host=db dbname=a password=pw"));
+        QCOMPARE(settings.central_db, QString("host=db dbname=a password=sec_ret"));
 
         // A password on the command line: a warning; masked in every message and event.
         const Run run = run_tool({"--json", "--history-db", dir.filePath("h.sqlite"), "--central-db",
-                                  "host=/nonexistent dbname=a password='pw horse'", "--file",
+                                  "host=/nonexistent dbname=a password='sec_ret horse_2'", "--file",
                                   write_image(dir, 10), "--port", write_file(dir, "not-a-tty", {})});
         QCOMPARE(run.of("central_error").size(), 1);
         QVERIFY(run.of("central_error")[0].value("text").toString().contains("password=***"));
         QVERIFY(run.err.contains("process list")
-                && !(run.out + run.err).contains(QRegularExpression("pw|horse")));
+                && !(run.out + run.err).contains(QRegularExpression("sec_ret|horse_2")));
     }
 
     // The new application's "OK" and version after the transfer, as events.
@@ -291,15 +290,12 @@ private slots:
         QVERIFY(sim.start());
         QTemporaryDir dir;
         const QString image = write_file(dir, "v.bin", QByteArray(300, 'x') + "TESSIK-VERSION:2.4.1\r\n");
-        const Run run =
-            run_tool(checks + QStringList{"--json", "--no-history", "--file", image, "--port", sim.link()});
+        const Run run = run_tool(checks + QStringList{"--json", "--no-history", "--file", image, "--port", sim.link()});
         QCOMPARE(run.exit_code, end.startsWith("ok ") ? 0 : 1);
         QCOMPARE(run.of("port_end").size(), 1);
         const QJsonObject port_end = run.of("port_end").first();
         QCOMPARE(QStringList({port_end.value("reason").toString(), port_end.value("verified").toString(),
-                              port_end.value("version_reply").toString()})
-                     .join(' '),
-                 end);
+                              port_end.value("version_reply").toString()}).join(' '), end);
         QCOMPARE(run.err.contains("对应设备升级失败"), !end.startsWith("ok "));
     }
 
@@ -312,14 +308,12 @@ private slots:
         QVERIFY(first.start() && again.start());
         QTemporaryDir dir;
         const QString db = dir.filePath("h.sqlite"), log = dir.filePath("run.log");
-        const QStringList common = {"--json", "--history-db",       db, "--id-command", "AT+ID?\\r",
-                                    "--file", write_image(dir, 500)};
+        const QStringList common = {"--json", "--history-db", db, "--id-command", "AT+ID?\\r", "--file",
+                                    write_image(dir, 500)};
         Run run = run_tool(common + QStringList{"--log", log, "--port", first.link()});
         QCOMPARE(run.exit_code, 0);
-        QCOMPARE(run.of("module_id").value(0).value("module_id").toString(),
-                 QStringLiteral("TESSIK-SIM-0001"));
-        QCOMPARE(run.of("port_end").value(0).value("module_id").toString(),
-                 QStringLiteral("TESSIK-SIM-0001"));
+        QCOMPARE(run.of("module_id").value(0).value("module_id").toString(), QStringLiteral("TESSIK-SIM-0001"));
+        QCOMPARE(run.of("port_end").value(0).value("module_id").toString(), QStringLiteral("TESSIK-SIM-0001"));
         QFile log_file(log);
         QVERIFY(log_file.open(QIODevice::ReadOnly) && log_file.readAll().contains("TESSIK-SIM-0001"));
 
@@ -330,8 +324,8 @@ private slots:
 
         const QVector<HistoryRow> rows = stored_rows(db);
         QCOMPARE(rows.size(), 2);
-        QCOMPARE(QStringList({rows[1].module_id, rows[1].result, rows[1].crc_mode,
-                              QString::number(rows[1].rate), rows[1].verified}),
+        QCOMPARE(QStringList({rows[1].module_id, rows[1].result, rows[1].crc_mode, QString::number(rows[1].rate),
+                              rows[1].verified}),
                  QStringList({"TESSIK-SIM-0001", "ok", "crc", "115200", "transfer"}));
         QCOMPARE(QStringList({rows[0].module_id, rows[0].result, rows[0].reason}),
                  QStringList({"TESSIK-SIM-0001", "skipped", "already_done"}));
