@@ -86,7 +86,7 @@ struct Options
     QCommandLineOption central_db{
         QStringLiteral("central-db"),
         QStringLiteral("Also send every history row to this PostgreSQL database, a libpq connection "
-                       "string (postgresql://user@host:port/dbname?sslmode=require or host=... dbname=...); "
+                       "string (postgresql://user@host:port/dbname or host=... dbname=... sslmode=...); "
                        "rows wait locally while it cannot be reached."),
         QStringLiteral("URL")};
     QCommandLineOption sync{
