@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include "engine/reply_lines.h"
 #include "records/central_url.h"
 
 #include <QCommandLineParser>
@@ -136,16 +137,25 @@ struct Options
     QCommandLineOption version_command{
         QStringLiteral("version-command"),
         QStringLiteral("With --verify: after the application's \"OK\" send CMD (C escapes such as \\r) and "
-                       "require --expect-version TEXT in the reply within 2 s (else wrong_version)."),
+                       "check its reply within 2 s with --expect-version and --min-version (else wrong_version)."),
         QStringLiteral("CMD")};
     QCommandLineOption expect_version{QStringLiteral("expect-version"),
-                                      QStringLiteral("The text the reply to --version-command must hold."),
+                                      QStringLiteral("A word the reply to --version-command must hold, whole "
+                                                     "(2.4.1 is not 2.4.10)."),
                                       QStringLiteral("TEXT")};
+    QCommandLineOption min_version{QStringLiteral("min-version"),
+                                   QStringLiteral("The version in that reply must be at least X.Y.Z "
+                                                  "(2.4.10 > 2.4.9 > 2.4)."),
+                                   QStringLiteral("X.Y.Z")};
     QCommandLineOption id_command{
         QStringLiteral("id-command"),
         QStringLiteral("Before the reboot into the boot loader send CMD (C escapes) and record the first "
                        "line of the reply as the module's identity."),
         QStringLiteral("CMD")};
+    QCommandLineOption id_pattern{QStringLiteral("id-pattern"),
+                                  QStringLiteral("With --id-command: an identity must match REGEX, whole; another "
+                                                 "reply fails the port (no_identity)."),
+                                  QStringLiteral("REGEX")};
     QCommandLineOption skip_done{
         QStringLiteral("skip-done"),
         QStringLiteral("With --id-command: a module the history already has an ok row of for this image "
@@ -160,7 +170,8 @@ struct Options
               &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
               &sync,       &pending,    &central,       &watch,     &gone_after,
               &count,      &version,    &help,
-              &verify,     &verify_timeout, &version_command, &expect_version, &id_command, &skip_done})
+              &verify,     &verify_timeout, &version_command, &expect_version, &min_version,
+              &id_command, &id_pattern, &skip_done})
             parser.addOption(*option);
     }
 };
@@ -206,6 +217,25 @@ QString read_numbers(const QCommandLineParser &parser, const Options &options, C
             || line.wait_port_seconds > max_wait_port_seconds)
             return QStringLiteral("--wait-port needs a number of seconds from 0 to %1").arg(max_wait_port_seconds);
     }
+    return QString();
+}
+
+// --min-version and --id-pattern, the error if any.
+QString read_check_patterns(const QCommandLineParser &parser, const Options &options, CheckOptions &checks)
+{
+    if (parser.isSet(options.min_version)) {
+        checks.min_version = dotted_version(parser.value(options.min_version).toUtf8());
+        if (checks.min_version.isNull())
+            return QStringLiteral("--min-version needs numbers separated by dots, such as 2.4.1");
+    }
+    if (!parser.isSet(options.id_pattern))
+        return QString();
+    if (checks.id_command.isEmpty())
+        return QStringLiteral("--id-pattern needs --id-command");
+    checks.id_pattern.setPattern(QRegularExpression::anchoredPattern(parser.value(options.id_pattern)));
+    if (parser.value(options.id_pattern).isEmpty() || !checks.id_pattern.isValid())
+        return QStringLiteral("--id-pattern: not a regular expression: ")
+               + (checks.id_pattern.isValid() ? QStringLiteral("empty") : checks.id_pattern.errorString());
     return QString();
 }
 
@@ -291,8 +321,13 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.checks.expect_version = unescape(parser.value(options.expect_version));
     line.checks.id_command = unescape(parser.value(options.id_command));
     line.skip_done = parser.isSet(options.skip_done);
-    if (line.checks.version_command.isEmpty() != line.checks.expect_version.isEmpty())
-        return usage_error(QStringLiteral("--version-command and --expect-version go together"));
+    const QString check_error = read_check_patterns(parser, options, line.checks);
+    if (!check_error.isEmpty())
+        return usage_error(check_error);
+    const bool version_checked = !line.checks.expect_version.isEmpty() || !line.checks.min_version.isNull();
+    if (line.checks.version_command.isEmpty() == version_checked)
+        return usage_error(
+            QStringLiteral("--version-command goes together with --expect-version or --min-version"));
     if (!line.checks.version_command.isEmpty() && !line.checks.verify)
         return usage_error(QStringLiteral("--version-command needs --verify"));
     if (line.skip_done && line.checks.id_command.isEmpty())

@@ -237,7 +237,7 @@ void WatchSession::unit_ended(const QString &port, int unit, int total, PortResu
     // In one pass: the module's own text is never taken for a place marker.
     const QString text = QStringLiteral("%1 unit %2 (%3 in total)%4: %5 (%6), %7 s")
                              .arg(port, QString::number(unit), QString::number(total),
-                                  module_id.isEmpty() ? QString() : QStringLiteral(" module ") + module_id, word,
+                                  module_id.isEmpty() ? QString() : QStringLiteral(" module ") + printable(module_id), word,
                                   code, QString::number(s, 'f', 1));
     report.human(text + QStringLiteral("; take it out"));
     report.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));

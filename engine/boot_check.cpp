@@ -12,9 +12,10 @@ constexpr int version_reply_ms = 2000;
 } // namespace
 
 BootCheck::BootCheck(HandshakeHost &host, QVector<int> rates, int timeout_ms, QByteArray version_command,
-                     QByteArray expect_version)
+                     QByteArray expect_version, QVersionNumber min_version)
     : host(host), rates(rates.isEmpty() ? rates_from(0) : std::move(rates)), timeout_ms(timeout_ms),
-      version_command(std::move(version_command)), expect_version(std::move(expect_version))
+      version_command(std::move(version_command)), expect_version(std::move(expect_version)),
+      min_version(std::move(min_version))
 {
 }
 
@@ -77,12 +78,17 @@ void BootCheck::tick(qint64 now)
                 probe(now);
         }
         break;
-    case BootStep::asking_version:
-        if (pending.contains(expect_version) || now >= due_ms) {
+    case BootStep::asking_version: {
+        // A passing line decides at once; a failing one may be followed by the right one.
+        const bool complete = now >= due_ms || reply_ended(pending);
+        const bool accepted =
+            version_accepted(reply_words(pending, version_command, complete), expect_version, min_version);
+        if (accepted || complete) {
             reply = meaningful_text(pending, version_command);
-            current = pending.contains(expect_version) ? BootStep::version_matched : BootStep::wrong_version;
+            current = accepted ? BootStep::version_matched : BootStep::wrong_version;
         }
         break;
+    }
     default:
         break;
     }

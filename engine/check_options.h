@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QString>
+#include <QVersionNumber>
 #include <functional>
 
 // What a port checks besides the transfer: the module's identity before the
@@ -12,8 +14,10 @@ struct CheckOptions
     bool verify = false;             // wait for the new application's "OK"
     int verify_timeout_ms = 30000;
     QByteArray version_command;      // empty: the version is not asked
-    QByteArray expect_version;       // must be in the reply to version_command
+    QByteArray expect_version;       // a word of the reply to version_command (see version_accepted)
+    QVersionNumber min_version;      // null: any version the reply names, or none
     QByteArray id_command;           // empty: the identity is not asked
+    QRegularExpression id_pattern;   // anchored: what an identity looks like; empty: any
     // True when the module with this identity already has this image: it
     // is left in its application. Null: every module is updated.
     std::function<bool(const QString &module_id)> already_done;

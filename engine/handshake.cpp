@@ -134,9 +134,15 @@ void Handshake::read_id(qint64 now)
     if (!found && now < due_ms)
         return;
     pending.clear();
-    if (!host.identified(id)) {
+    switch (host.identified(id)) {
+    case IdentityVerdict::update:
+        reboot(now);
+        break;
+    case IdentityVerdict::leave_as_is:
         current = HandshakeStep::left_in_application;
-        return;
+        break;
+    case IdentityVerdict::refuse:
+        current = HandshakeStep::no_identity;
+        break;
     }
-    reboot(now);
 }

@@ -4,18 +4,24 @@
 
 #include <QByteArray>
 
+// What the owner makes of the reply to the identity command.
+enum class IdentityVerdict {
+    update,      // on into the boot loader
+    leave_as_is, // the module already has this image: it stays in its application
+    refuse,      // the reply names no module: nothing more is sent, the port fails
+};
+
 // Where the handshake talks to the line; the owner holds the port.
 class HandshakeHost
 {
 public:
     virtual void write_command(const QByteArray &bytes) = 0; // written and flushed
     virtual void set_rate(int baud) = 0;
-    // The module's identity was read (empty: it gave none); false leaves the
-    // module in its application and ends the handshake.
-    virtual bool identified(const QByteArray &module_id)
+    // The identity reply's first meaningful line was read (empty: it had none).
+    virtual IdentityVerdict identified(const QByteArray &module_id)
     {
         Q_UNUSED(module_id);
-        return true;
+        return IdentityVerdict::update;
     }
 
 protected:
@@ -31,6 +37,7 @@ enum class HandshakeStep {
     handed_over,         // the boot loader waits for the image
     timed_out,           // no 'C' after the last update request
     left_in_application, // the owner chose not to update this module
+    no_identity,         // the owner refused the identity reply
 };
 
 // From an opened port to a boot loader waiting for the image: "+++" and
@@ -55,7 +62,7 @@ public:
     bool ended() const
     {
         return current == HandshakeStep::handed_over || current == HandshakeStep::timed_out
-               || current == HandshakeStep::left_in_application;
+               || current == HandshakeStep::left_in_application || current == HandshakeStep::no_identity;
     }
 
 private:

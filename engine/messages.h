@@ -21,7 +21,15 @@ inline QString port_updated() { return QStringLiteral("对应设备升级成功"
 inline QString port_failed() { return QStringLiteral("对应设备升级失败"); }
 // The checks around the transfer; each follows the port's name.
 inline QString module_id_line(const QString &id) { return QStringLiteral(": module id ") + id; }
-inline QString no_module_id() { return QStringLiteral(": the module gave no identity"); }
+inline QString no_module_id(const QString &reply)
+{
+    return QStringLiteral(": the module gave no identity: ")
+           + (reply.isEmpty() ? QStringLiteral("no reply") : QStringLiteral("it replied ") + reply);
+}
+inline QString module_id_unmatched(const QString &id)
+{
+    return QStringLiteral(": the module id ") + id + QStringLiteral(" does not match the identity pattern");
+}
 inline QString already_done() { return QStringLiteral(": already has this image, left as it is"); }
 inline QString waiting_for_application() { return QStringLiteral(": waiting for the new application"); }
 inline QString not_booted() { return QStringLiteral(": the new application did not answer"); }

@@ -23,6 +23,7 @@ const char *reason_code(FailReason reason)
     case FailReason::not_booted: return "not_booted";
     case FailReason::wrong_version: return "wrong_version";
     case FailReason::already_done: return "already_done";
+    case FailReason::no_identity: return "no_identity";
     }
     return "unknown";
 }

@@ -32,6 +32,7 @@ enum class FailReason {
     not_booted,    // the new application did not answer after the transfer
     wrong_version, // it answered with another version
     already_done,  // the module already has this image (skipped)
+    no_identity,   // the reply to the identity command named no module
 };
 
 const char *reason_code(FailReason reason);

@@ -223,6 +223,8 @@ void PortUpdate::step_handshake(const QByteArray &input, qint64 now)
         tell(NoticeKind::warning, messages::warning_title(), messages::reset_timeout());
     } else if (handshake->step() == HandshakeStep::left_in_application) {
         leave_in_application();
+    } else if (handshake->step() == HandshakeStep::no_identity) {
+        fail(FailReason::no_identity);
     }
 }
 

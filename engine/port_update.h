@@ -122,7 +122,7 @@ private:
     // HandshakeHost
     void write_command(const QByteArray &bytes) override;
     void set_rate(int baud) override;
-    bool identified(const QByteArray &module_id) override;
+    IdentityVerdict identified(const QByteArray &module_id) override;
 
     quint8 open_update_port();
     void write_bytes(const QByteArray &bytes);

@@ -3,17 +3,29 @@
 
 #include "engine/messages.h"
 #include "engine/port_update.h"
+#include "engine/reply_lines.h"
 
-bool PortUpdate::identified(const QByteArray &id)
+// Only a real identity is recorded and looked up; any other reply fails
+// the port while the module is still in its application.
+IdentityVerdict PortUpdate::identified(const QByteArray &id)
 {
-    module_id = QString::fromUtf8(id);
-    if (module_id.isEmpty()) {
-        log_port(messages::no_module_id());
-        return true;
+    const QString reply = QString::fromUtf8(id);
+    switch (classify_id_reply(id, options.checks.id_pattern)) {
+    case IdReply::empty:
+    case IdReply::at_status:
+        log_port(messages::no_module_id(reply));
+        return IdentityVerdict::refuse;
+    case IdReply::unmatched:
+        log_port(messages::module_id_unmatched(reply));
+        return IdentityVerdict::refuse;
+    case IdReply::identity:
+        break;
     }
+    module_id = reply;
     log_port(messages::module_id_line(module_id));
     emit module_identified(module_id);
-    return !(options.checks.already_done && options.checks.already_done(module_id));
+    const bool done = options.checks.already_done && options.checks.already_done(module_id);
+    return done ? IdentityVerdict::leave_as_is : IdentityVerdict::update;
 }
 
 // A module that already has this image stays in its application.
@@ -43,7 +55,7 @@ void PortUpdate::transferred(qint64 now)
     HandshakeHost &host = *this;
     boot_check = std::make_unique<BootCheck>(host, BootCheck::rates_from(damaged == 1 ? 0 : found_rate.toInt()),
                                              options.checks.verify_timeout_ms, options.checks.version_command,
-                                             options.checks.expect_version);
+                                             options.checks.expect_version, options.checks.min_version);
     boot_check->start(now);
 }
 

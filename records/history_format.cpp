@@ -1,5 +1,7 @@
 #include "records/history_format.h"
 
+#include "engine/log_format.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -31,12 +33,17 @@ QStringList stats_header()
 
 } // namespace
 
-QString aligned_table(const QStringList &header, const QVector<QStringList> &cells)
+QString aligned_table(const QStringList &header, const QVector<QStringList> &given)
 {
+    QVector<QStringList> cells = given;
+    for (QStringList &line : cells) {
+        for (QString &cell : line)
+            cell = printable(cell);
+    }
     QVector<int> widths;
     for (const QString &name : header)
         widths << name.size();
-    for (const QStringList &line : cells) {
+    for (const QStringList &line : qAsConst(cells)) {
         for (int i = 0; i < line.size() && i < widths.size(); ++i)
             widths[i] = qMax(widths[i], line.at(i).size());
     }
@@ -47,7 +54,7 @@ QString aligned_table(const QStringList &header, const QVector<QStringList> &cel
         return text + QLatin1Char('\n');
     };
     QString table = format_line(header);
-    for (const QStringList &line : cells)
+    for (const QStringList &line : qAsConst(cells))
         table += format_line(line);
     return table;
 }
@@ -56,7 +63,11 @@ QString csv_line(const QStringList &fields)
 {
     QStringList quoted;
     for (QString field : fields) {
-        if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
+        // A spreadsheet would take such a cell for a formula (OWASP's CSV injection rule).
+        const bool formula = !field.isEmpty() && QStringLiteral("=+-@\t\r").contains(field.at(0));
+        if (formula)
+            field.prepend(QLatin1Char('\''));
+        if (formula || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
             || field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r')))
             field =
                 QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');

@@ -13,7 +13,10 @@ enum class HistoryFormat { table, json, csv };
 QString format_rows(const QVector<HistoryRow> &rows, HistoryFormat format);
 QString format_stats(const QVector<HistoryStats> &stats, HistoryFormat format);
 
-// Columns padded to their widest cell, two spaces apart.
+// Columns padded to their widest cell, two spaces apart; the cells are shown
+// printable() (log_format.h).
 QString aligned_table(const QStringList &header, const QVector<QStringList> &cells);
-// One CSV line: fields quoted where they hold a comma, a quote or a line break.
+// One CSV line: fields quoted where they hold a comma, a quote or a line
+// break; a field a spreadsheet would take for a formula (it starts with
+// = + - @, a tab or CR) starts with ' inside its quotes.
 QString csv_line(const QStringList &fields);

@@ -260,16 +260,32 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
     if (!open())
         return false;
     QVariantList values;
+    // A module known by its identity is one unit however often it was
+    // flashed: its first attempt is its first pass, its last one its end.
+    // Without an identity a unit is a port's run, from its attempt 1. A
+    // module left as already_done is neither.
+    const QString module_order = QStringLiteral(
+        " OVER (PARTITION BY station, port, image_sha256, module_id, result = 'skipped' ORDER BY started_utc%1, %2)");
+    const QString tried =
+        QStringLiteral("SELECT station, port, image_sha256, image_path, result, seconds,"
+                       " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN attempt"
+                       " ELSE ROW_NUMBER()%1 END AS pass,"
+                       " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN 1"
+                       " ELSE ROW_NUMBER()%2 END AS from_last"
+                       " FROM history")
+            .arg(module_order.arg(QString(), id_column()),
+                 module_order.arg(QStringLiteral(" DESC"), id_column() + QStringLiteral(" DESC")))
+        + where_clause(filter, values);
     const QString sql =
         QStringLiteral("SELECT station, port, image_sha256, MAX(image_path),"
                        " SUM(CASE WHEN result <> 'skipped' THEN 1 ELSE 0 END),"
-                       " SUM(CASE WHEN attempt = 1 THEN 1 ELSE 0 END),"
-                       " SUM(CASE WHEN result = 'ok' THEN 1 ELSE 0 END),"
-                       " SUM(CASE WHEN attempt = 1 AND result = 'ok' THEN 1 ELSE 0 END),"
+                       " SUM(CASE WHEN pass = 1 THEN 1 ELSE 0 END),"
+                       " SUM(CASE WHEN result = 'ok' AND from_last = 1 THEN 1 ELSE 0 END),"
+                       " SUM(CASE WHEN pass = 1 AND result = 'ok' THEN 1 ELSE 0 END),"
                        " AVG(CASE WHEN result <> 'skipped' THEN seconds END)"
-                       " FROM history")
-        + where_clause(filter, values)
-        + QStringLiteral(" GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
+                       " FROM (")
+        + tried
+        + QStringLiteral(") AS tried GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
     QSqlQuery select(QSqlDatabase::database(connection, false));
     if (!run_select(select, sql, values))
         return false;

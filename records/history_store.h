@@ -16,9 +16,10 @@ struct HistoryStats
     QString image_sha256;
     QString image_path;  // the latest path the image was read from
     qint64 attempts = 0; // every try that started (skipped ports are none)
-    qint64 units = 0;    // ports that were tried: rows of attempt 1
-    qint64 units_ok = 0;
-    qint64 first_pass_ok = 0; // ok on attempt 1
+    // Modules tried: each identity once, else each port's run (its attempt 1).
+    qint64 units = 0;
+    qint64 units_ok = 0;      // whose last attempt was ok
+    qint64 first_pass_ok = 0; // whose first attempt was ok
     double mean_seconds = 0;  // over the attempts
 };
 

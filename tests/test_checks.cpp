@@ -14,14 +14,14 @@ namespace {
 struct Host : HandshakeHost
 {
     QStringList writes;
-    bool keep = true;
+    IdentityVerdict verdict = IdentityVerdict::update;
     QByteArray id;
     void write_command(const QByteArray &bytes) override { writes << QString::fromLatin1(bytes.trimmed()); }
     void set_rate(int baud) override { writes << QStringLiteral("@%1").arg(baud); }
-    bool identified(const QByteArray &module_id) override
+    IdentityVerdict identified(const QByteArray &module_id) override
     {
         id = module_id;
-        return keep;
+        return verdict;
     }
 };
 
@@ -63,12 +63,17 @@ private slots:
     }
 
     // The module's identity between its "OK" and the reboot; one that is
-    // already done stays in its application.
+    // already done stays in its application, a refused one too.
     void identity_before_the_reboot()
     {
-        for (const bool keep : {true, false}) {
+        const std::pair<IdentityVerdict, HandshakeStep> verdicts[] = {
+            {IdentityVerdict::update, HandshakeStep::rebooting},
+            {IdentityVerdict::leave_as_is, HandshakeStep::left_in_application},
+            {IdentityVerdict::refuse, HandshakeStep::no_identity}};
+        for (const auto &[verdict, step] : verdicts) {
+            const bool keep = verdict == IdentityVerdict::update;
             Host host;
-            host.keep = keep;
+            host.verdict = verdict;
             Handshake handshake(host, 0, 100, "AT+ID?\r");
             handshake.start(0);
             handshake.tick(0);
@@ -79,8 +84,71 @@ private slots:
             handshake.feed("\r\nID-7\r");
             handshake.tick(950); // before its deadline: the line is read as it comes
             QCOMPARE(host.id, QByteArray("ID-7"));
-            QCOMPARE(handshake.step(), keep ? HandshakeStep::rebooting : HandshakeStep::left_in_application);
+            QCOMPARE(handshake.step(), step);
+            QCOMPARE(handshake.ended(), !keep);
             QCOMPARE(host.writes, QStringList({"+++", "+++", "AT+ID?"}) + (keep ? QStringList{"AT+Reboot"} : QStringList()));
+        }
+    }
+
+    // An AT status, nothing, or a line outside --id-pattern (whole) is no identity.
+    void identity_replies()
+    {
+        const char *const cases[][3] = {
+            // The reply's line, --id-pattern ("": none), and what it is.
+            {"MAC 01:02", "", "identity"},
+            {"", "", "empty"},
+            {"ERROR", "", "at_status"},
+            {"error", "", "at_status"},
+            {"+CME ERROR: 10", "", "at_status"},
+            {"+CMS ERROR: 500", "", "at_status"},
+            {"MAC 01:02", "MAC [0-9A-F:]+", "identity"},
+            {"MAC 01:02 spare", "MAC [0-9A-F:]+", "unmatched"},
+            {"XMAC 01:02", "MAC [0-9A-F:]+", "unmatched"},
+            {"ERROR", ".*", "at_status"},
+            {"AB", "A|AB", "identity"},
+        };
+        const QStringList names = {"identity", "empty", "at_status", "unmatched"};
+        for (const auto &test : cases) {
+            QStringList options = {"t", "--file", "f", "--port", "p", "--id-command", "I"};
+            if (*test[1])
+                options << "--id-pattern" << test[1];
+            const CommandLine line = parse_command_line(options);
+            QCOMPARE(line.mode, CommandLine::Mode::run);
+            const IdReply got = classify_id_reply(test[0], line.checks.id_pattern);
+            QVERIFY2(names.value(int(got)) == test[2], test[0]);
+        }
+    }
+
+    // The whole word, not a part of one; the version in dotted numeric order.
+    void version_rules()
+    {
+        const char *const cases[][4] = {
+            // The reply, --expect-version, --min-version ("": none), accepted.
+            {"AT+VER?\r\n2.4.1\r\nOK\r\n", "2.4.1", "", "1"},
+            {"\r\n2.4.10\r\nOK", "2.4.1", "", "0"},
+            {"\r\n12.4.1\r\n", "2.4.1", "", "0"},
+            {"+VER:2.4.1,\"release\"", "2.4.1", "", "1"},
+            {"AT version:2.4.0.0(s-b097)", "AT version:2.4.0.0", "", "1"},
+            {"AT version:2.4.0.0(s-b097)", "version:2.4", "", "0"},
+            {"2.4.10", "", "2.4.9", "1"},
+            {"2.4.9", "", "2.4.10", "0"},
+            {"2.4", "", "2.4.0", "1"},
+            {"2.4", "", "2.4.1", "0"},
+            {"SDK v3 build 2.5.0", "", "2.5", "1"},
+            {"2.4.1-rc1", "", "2.0", "0"},
+            {"v2.4.1", "", "1", "0"},
+            {"OK", "", "1", "0"},
+            {"2.4.1", "2.4.1", "2.5", "0"},
+        };
+        for (const auto &test : cases) {
+            const CommandLine line = parse_command_line(
+                QStringList{"t", "--file", "f", "--port", "p", "--verify", "--version-command", "AT+VER?\\r"}
+                + (*test[1] ? QStringList{"--expect-version", test[1]} : QStringList())
+                + (*test[2] ? QStringList{"--min-version", test[2]} : QStringList()));
+            QCOMPARE(line.mode, CommandLine::Mode::run);
+            const QList<QByteArray> words = reply_words(test[0], line.checks.version_command, true);
+            QVERIFY2(version_accepted(words, line.checks.expect_version, line.checks.min_version) == (*test[3] == '1'),
+                     qPrintable(words.join('|') + ' ' + line.checks.min_version.toString()));
         }
     }
 
@@ -101,6 +169,9 @@ private slots:
                                        << BootStep::version_matched << first + QStringList{"AT+VER?"};
         QTest::newRow("wrong version") << QByteArray("AT+VER?\r") << QVector<Input>{{300, "OK"}, {400, "\r\n2.4.0\r\nOK"}}
                                        << BootStep::wrong_version << first + QStringList{"AT+VER?"};
+        QTest::newRow("right version's start only") << QByteArray("AT+VER?\r")
+                                                    << QVector<Input>{{300, "OK"}, {400, "\r\n2.4.1"}, {500, "0\r\nOK\r\n"}}
+                                                    << BootStep::wrong_version << first + QStringList{"AT+VER?"};
     }
     void boot_check()
     {
@@ -122,7 +193,8 @@ private slots:
         QCOMPARE(host.writes, writes);
         QVERIFY(now <= 5000 + 600);
         if (!version_command.isEmpty())
-            QCOMPARE(check.version_reply().left(5), end == BootStep::wrong_version ? QByteArray("2.4.0") : QByteArray("2.4.1"));
+            QCOMPARE(check.version_reply().startsWith("2.4.") && check.version_reply() == "2.4.1",
+                     end == BootStep::version_matched);
     }
 
     // The options of the checks: escapes decoded, bad combinations refused.
@@ -136,6 +208,11 @@ private slots:
             {"--skip-done", "!"},                            // without an identity
             {"--id-command I --skip-done --no-history", "!"},
             {"--verify --verify-timeout soon", "!"},
+            {"--id-pattern ID-[0-9]+", "!"}, // without --id-command
+            {"--id-command I --id-pattern (", "!"},
+            {"--verify --version-command V --min-version 2.x", "!"},
+            {"--verify --min-version 2.4", "!"}, // no version command
+            {"--verify --version-command V --min-version 2.4", ""},
         };
         for (const auto &test : cases) {
             const CommandLine line = parse_command_line(QStringList{"tool", "--file", "f", "--port", "p"}
