@@ -2,11 +2,13 @@
 // processes writing at once, the queries and their bad input.
 
 #include "cli/command_line.h"
+#include "engine/log_format.h"
 #include "records/history_format.h"
 #include "sim_harness.h"
 #include "station_writers.h"
 #include "tool_run.h"
 
+#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -126,6 +128,61 @@ private slots:
         const int station_column = table[0].indexOf("station");
         for (const QString &line : table)
             QCOMPARE(line.mid(station_column, 1), QStringLiteral("s"));
+    }
+
+    // A module is one unit however often it was flashed; one left as
+    // already_done is neither a unit nor a failure.
+    void stats_count_each_module_once()
+    {
+        const char *const given[][3] = {
+            // module_id, attempt, result; oldest first
+            {"M1", "1", "failed"}, {"M1", "1", "ok"},     // flashed again in a later run
+            {"M2", "1", "ok"},     {"M2", "1", "skipped"}, // then left as already_done
+            {"M3", "1", "ok"},     {"M3", "1", "failed"},  // ends failed
+            {"", "1", "failed"},   {"", "2", "ok"},        // no identity: a port's run
+        };
+        QTemporaryDir dir;
+        HistoryStore store(dir.filePath("s.sqlite"));
+        for (int i = 0; i < 8; ++i) {
+            HistoryRow each = row("s", QByteArray(given[i][1]).toInt(), "p", "ab", given[i][2],
+                                  QStringLiteral("2026-03-01T07:%1:00.000Z").arg(10 + i));
+            each.module_id = given[i][0];
+            each.reason = each.result == "skipped" ? "already_done" : each.result;
+            QVERIFY2(store.append(each), qPrintable(store.error()));
+        }
+        QVector<HistoryStats> stats;
+        QVERIFY(store.stats({}, stats));
+        QCOMPARE(stats.size(), 1);
+        QCOMPARE(QVector<qint64>({stats[0].attempts, stats[0].units, stats[0].units_ok, stats[0].first_pass_ok}),
+                 QVector<qint64>({7, 4, 3, 2})); // ok at last: M1, M2, the port; ok at first: M2, M3
+    }
+
+    // What a module sent reaches people escaped and programs exact; no CSV
+    // cell can start a formula.
+    void module_text_cannot_steer_a_terminal_or_a_spreadsheet()
+    {
+        const char *const cases[][3] = {
+            // module_id, as shown to people, its CSV cell
+            {"MAC 01:02", "MAC 01:02", ",MAC 01:02,"},
+            {"ID\x1b[2J\r\x07", "ID\\x1b[2J\\r\\x07", ",\"ID\x1b[2J\r\x07\","},
+            {"ID\u202e\u0085", "ID\\u202e\\x85", ",ID\u202e\u0085,"},
+            {"=HYPERLINK(\"x\")", "=HYPERLINK(\"x\")", ",\"'=HYPERLINK(\"\"x\"\")\","},
+            {"+1", "+1", ",\"'+1\","},
+            {"-2", "-2", ",\"'-2\","},
+            {"@SUM(A1)", "@SUM(A1)", ",\"'@SUM(A1)\","},
+            {"\tX", "\\tX", ",\"'\tX\","},
+            {"\rX", "\\rX", ",\"'\rX\","},
+        };
+        for (const auto &test : cases) {
+            HistoryRow one = row("s", 1);
+            one.module_id = QString::fromUtf8(test[0]);
+            const QString table = format_rows({one}, HistoryFormat::table);
+            QVERIFY2(table.contains(QString::fromUtf8(test[1])) && table.count('\n') == 2, test[1]);
+            QCOMPARE(format_log_line(QDateTime(), one.module_id), QStringLiteral(" :") + test[1] + '\n');
+            QVERIFY2(format_rows({one}, HistoryFormat::csv).contains(QString::fromUtf8(test[2])), test[2]);
+            const QString json = format_rows({one}, HistoryFormat::json);
+            QCOMPARE(QJsonDocument::fromJson(json.toUtf8()).object().value("module_id").toString(), one.module_id);
+        }
     }
 
     // Refused before any port is touched: bad query input and an image other than the one expected.
@@ -329,6 +386,32 @@ private slots:
                  QStringList({"TESSIK-SIM-0001", "ok", "crc", "115200", "transfer"}));
         QCOMPARE(QStringList({rows[0].module_id, rows[0].result, rows[0].reason}),
                  QStringList({"TESSIK-SIM-0001", "skipped", "already_done"}));
+    }
+
+    // A module that does not know the identity command gives no identity:
+    // its port fails before the reboot, even with a row of an "ERROR" module done.
+    void a_reply_that_names_no_module_fails_the_port()
+    {
+        SimModule sim(quick + QStringList{"--id-command", "AT+ID?\\r", "--id-reply", "\\r\\nERROR\\r\\n"});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString db = dir.filePath("h.sqlite"), image = write_image(dir, 500);
+        HistoryRow done = row("s", 1, "p", QCryptographicHash::hash(file_bytes(image), QCryptographicHash::Sha256).toHex());
+        done.module_id = QStringLiteral("ERROR");
+        QVERIFY(HistoryStore(db).append(done));
+        const Run run = run_tool({"--json", "--history-db", db, "--id-command", "AT+ID?\\r", "--skip-done", "--file",
+                                  image, "--port", sim.link()});
+        QCOMPARE(run.exit_code, 1);
+        const QJsonObject end = run.of("port_end").value(0);
+        QCOMPARE(end.value("reason").toString() + '|' + end.value("module_id").toString(), QStringLiteral("no_identity|"));
+        QVERIFY(run.of("module_id").isEmpty() && run.err.contains("no identity: it replied ERROR"));
+        const QByteArray received = sim.received();
+        QVERIFY2(received.endsWith("AT+ID?\r") && !received.contains("AT+Reboot") && !received.contains("AT#UpdateFW"),
+                 received.toHex().constData());
+        QVERIFY(sim.outData().isEmpty());
+        const QVector<HistoryRow> rows = stored_rows(db);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].result + ' ' + rows[0].reason + ' ' + rows[0].module_id, QStringLiteral("failed no_identity "));
     }
 };
 
