@@ -220,9 +220,11 @@ QString read_numbers(const QCommandLineParser &parser, const Options &options, C
     return QString();
 }
 
-// --min-version and --id-pattern, the error if any.
+// --expect-version, --min-version and --id-pattern; the error, if any.
 QString read_check_patterns(const QCommandLineParser &parser, const Options &options, CheckOptions &checks)
 {
+    if (!checks.expect_version.isEmpty() && reply_words(checks.expect_version).isEmpty())
+        return QStringLiteral("--expect-version needs a word, not only separators");
     if (parser.isSet(options.min_version)) {
         checks.min_version = dotted_version(parser.value(options.min_version).toUtf8());
         if (checks.min_version.isNull())
@@ -233,9 +235,10 @@ QString read_check_patterns(const QCommandLineParser &parser, const Options &opt
     if (checks.id_command.isEmpty())
         return QStringLiteral("--id-pattern needs --id-command");
     checks.id_pattern.setPattern(QRegularExpression::anchoredPattern(parser.value(options.id_pattern)));
-    if (parser.value(options.id_pattern).isEmpty() || !checks.id_pattern.isValid())
-        return QStringLiteral("--id-pattern: not a regular expression: ")
-               + (checks.id_pattern.isValid() ? QStringLiteral("empty") : checks.id_pattern.errorString());
+    if (parser.value(options.id_pattern).isEmpty())
+        return QStringLiteral("--id-pattern needs a regular expression");
+    if (!checks.id_pattern.isValid())
+        return QStringLiteral("--id-pattern: ") + checks.id_pattern.errorString();
     return QString();
 }
 
@@ -252,7 +255,7 @@ QString usage_text()
         "2 bad usage; 3 every port updated but its history rows could not be written; "
         "130 aborted by a signal."));
     QString text = parser.helpText();
-    text.replace(QRegularExpression(QStringLiteral("<([A-Z]+)>")), QStringLiteral("\\1"));
+    text.replace(QRegularExpression(QStringLiteral("<([A-Z.]+)>")), QStringLiteral("\\1"));
     text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
                  QStringLiteral("usage: tessik-update-tool"));
     return text;

@@ -7,8 +7,8 @@ namespace {
 bool is_control(QChar c)
 {
     switch (c.category()) {
-    case QChar::Other_Control:       // C0, DEL, C1
-    case QChar::Other_Format:        // bidirectional overrides, zero-width characters
+    case QChar::Other_Control: // C0, DEL, C1
+    case QChar::Other_Format:  // bidirectional overrides, zero-width characters
     case QChar::Separator_Line:
     case QChar::Separator_Paragraph:
         return true;

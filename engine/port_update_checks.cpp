@@ -53,9 +53,9 @@ void PortUpdate::transferred(qint64 now)
     stage = Stage::checking;
     log_port(messages::waiting_for_application());
     HandshakeHost &host = *this;
-    boot_check = std::make_unique<BootCheck>(host, BootCheck::rates_from(damaged == 1 ? 0 : found_rate.toInt()),
-                                             options.checks.verify_timeout_ms, options.checks.version_command,
-                                             options.checks.expect_version, options.checks.min_version);
+    boot_check = std::make_unique<BootCheck>(
+        host, BootCheck::rates_from(damaged == 1 ? 0 : found_rate.toInt()), options.checks.verify_timeout_ms,
+        options.checks.version_command, options.checks.expect_version, options.checks.min_version);
     boot_check->start(now);
 }
 

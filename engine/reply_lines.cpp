@@ -59,7 +59,8 @@ QByteArray meaningful_text(const QByteArray &reply, const QByteArray &command)
 bool is_at_status(const QByteArray &line)
 {
     const QByteArray upper = line.trimmed().toUpper();
-    return upper == "OK" || upper == "ERROR" || upper.startsWith("+CME ERROR") || upper.startsWith("+CMS ERROR");
+    return upper == "OK" || upper == "ERROR" || upper.startsWith("+CME ERROR")
+           || upper.startsWith("+CMS ERROR");
 }
 
 bool reply_ended(const QByteArray &reply)
@@ -121,11 +122,13 @@ QVersionNumber version_in(const QList<QByteArray> &words)
     return {};
 }
 
-bool version_accepted(const QList<QByteArray> &words, const QByteArray &expected, const QVersionNumber &minimum)
+bool version_accepted(const QList<QByteArray> &words, const QByteArray &expected,
+                      const QVersionNumber &minimum)
 {
     const QList<QByteArray> wanted = reply_words(expected);
     if (!expected.isEmpty()
-        && (wanted.isEmpty() || std::search(words.begin(), words.end(), wanted.begin(), wanted.end()) == words.end()))
+        && (wanted.isEmpty()
+            || std::search(words.begin(), words.end(), wanted.begin(), wanted.end()) == words.end()))
         return false;
     if (minimum.isNull())
         return true;

@@ -56,4 +56,5 @@ QVersionNumber version_in(const QList<QByteArray> &words);
 // row among them, each equal to one (empty: no such check). minimum: the
 // version in them must be at least this, in numeric order of its parts
 // (2.4.10 > 2.4.9 > 2.4 = 2.4.0; null: no such check).
-bool version_accepted(const QList<QByteArray> &words, const QByteArray &expected, const QVersionNumber &minimum);
+bool version_accepted(const QList<QByteArray> &words, const QByteArray &expected,
+                      const QVersionNumber &minimum);

@@ -264,8 +264,8 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
     // flashed: its first attempt is its first pass, its last one its end.
     // Without an identity a unit is a port's run, from its attempt 1. A
     // module left as already_done is neither.
-    const QString module_order = QStringLiteral(
-        " OVER (PARTITION BY station, port, image_sha256, module_id, result = 'skipped' ORDER BY started_utc%1, %2)");
+    const QString module_order = QStringLiteral(" OVER (PARTITION BY station, port, image_sha256, module_id, "
+                                                "result = 'skipped' ORDER BY started_utc%1, %2)");
     const QString tried =
         QStringLiteral("SELECT station, port, image_sha256, image_path, result, seconds,"
                        " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN attempt"
@@ -285,7 +285,8 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
                        " AVG(CASE WHEN result <> 'skipped' THEN seconds END)"
                        " FROM (")
         + tried
-        + QStringLiteral(") AS tried GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
+        + QStringLiteral(
+            ") AS tried GROUP BY station, port, image_sha256 ORDER BY station, port, image_sha256");
     QSqlQuery select(QSqlDatabase::database(connection, false));
     if (!run_select(select, sql, values))
         return false;
