@@ -23,8 +23,8 @@ inline QString port_failed() { return QStringLiteral("对应设备升级失败")
 inline QString module_id_line(const QString &id) { return QStringLiteral(": module id ") + id; }
 inline QString no_module_id(const QString &reply)
 {
-    return QStringLiteral(": the module gave no identity: ")
-           + (reply.isEmpty() ? QStringLiteral("no reply") : QStringLiteral("it replied ") + reply);
+    return QStringLiteral(": the module gave no identity")
+           + (reply.isEmpty() ? QString() : QStringLiteral(": it replied ") + reply);
 }
 inline QString module_id_unmatched(const QString &id)
 {
