@@ -34,6 +34,8 @@ struct ScriptedModule
 {
     std::function<QByteArray(int baud)> answer;
     QList<int> asked; // the rate of every "+++"
+    QByteArray identity; // the answer to "AT+ID?\r"
+    int identity_asked = 0;
     OpenFailure failure = OpenFailure::none;
     bool open = false;
 };
@@ -50,12 +52,16 @@ public:
     void flush() override {}
     qint64 write(const char *data, qint64 len) override
     {
-        if (QByteArray(data, int(len)) == "+++") {
+        const QByteArray bytes(data, int(len));
+        if (bytes == "+++") {
             m.asked << baud;
             pending += m.answer(baud);
-            if (!pending.isEmpty() && hint)
-                QTimer::singleShot(0, &alive, [this] { if (hint) hint(); });
+        } else if (bytes == "AT+ID?\r") {
+            ++m.identity_asked;
+            pending += "\r\n" + m.identity + "\r\nOK\r\n";
         }
+        if (!pending.isEmpty() && hint)
+            QTimer::singleShot(0, &alive, [this] { if (hint) hint(); });
         return len;
     }
     int read(char *) override { return 0; }
@@ -83,6 +89,26 @@ ProbeOptions quick_probe(ScriptedModule &module)
     options.rest_ms = 5;
     options.reopen_ms = 5;
     return options;
+}
+
+// "+++" the module read at this rate since its first record of the event.
+int questions_since(const SimModule &module, const QString &event, int baud)
+{
+    QByteArray bytes;
+    bool since = false;
+    for (const QJsonObject &record : module.records()) {
+        since = since || record.value("event").toString() == event;
+        if (since && record.value("dir").toString() == "rx" && record.value("baud").toInt() == baud)
+            bytes += QByteArray::fromHex(record.value("hex").toString().toLatin1());
+    }
+    return countOccurrences(bytes, "+++");
+}
+
+int history_rows(const QString &db)
+{
+    QVector<HistoryRow> rows;
+    HistoryStore(db).rows({}, rows);
+    return rows.size();
 }
 
 } // namespace
@@ -330,6 +356,119 @@ private slots:
                  QStringLiteral("aborted"));
         QCOMPARE(number(run.events.last(), "units_failed"), 1);
         QVERIFY(sim.waitForEvent(QStringLiteral("tool_can"), 5000));
+    }
+
+    void a_module_left_in_after_its_update_is_one_unit_data()
+    {
+        QTest::addColumn<QStringList>("module");
+        QTest::addColumn<int>("app_baud");
+        const QStringList reboots = QString("--after-update app --after-update-reboot 300 --after-update-seconds 300").split(' ');
+        QTest::newRow("at its own rate") << quick + reboots << 115200;
+        // Found in its boot loader at 115200: its new application answers at 57600.
+        QTest::newRow("at another rate") << QString("--boot-now --app-baud 57600").split(' ') + reboots << 57600;
+    }
+
+    // It reboots into its new application: each question it then hears
+    // comes after the moment where a module taken for gone is found again.
+    void a_module_left_in_after_its_update_is_one_unit()
+    {
+        QFETCH(QStringList, module);
+        QFETCH(int, app_baud);
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 2000), port = dir.filePath("ttyLEFT"), db = dir.filePath("h.sqlite");
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.start(TESSIK_TOOL_PATH, watch_args(image, port, {"--count", "3", "--gone-after", "1", "--history-db", db}));
+        SimModule left_in(module);
+        left_in.setLink(port);
+        QVERIFY(left_in.start());
+        QVERIFY(left_in.waitForEvent("app_started", 120000));
+        QTRY_VERIFY_WITH_TIMEOUT(questions_since(left_in, "app_started", app_baud) >= 6, 60000);
+        QCOMPARE(left_in.events("xmodem").size(), 1);
+        QVERIFY(left_in.stop());
+        for (int i = 0; i < 2; ++i) {
+            SimModule next(quick);
+            next.setLink(port);
+            QVERIFY(next.start());
+            QVERIFY(next.waitForEvent("done", 90000) && next.waitForFinished(10000));
+            QCOMPARE(next.events("xmodem").size(), 1);
+        }
+        const Run run = finish(tool, 60000);
+        QCOMPARE(run.exit_code, 0);
+        QCOMPARE(run.of("unit_end").size(), 3);
+        QCOMPARE(number(run.events.last(), "units_ok"), 3);
+        QCOMPARE(history_rows(db), 3);
+    }
+
+    // After a silence the module is asked who it is, however short the
+    // silence: its own identity stays, another one is a new unit.
+    void an_identity_tells_a_swap_faster_than_the_silence()
+    {
+        ScriptedModule module;
+        int silent = 0; // questions to leave unanswered
+        module.answer = [&silent](int baud) {
+            const bool quiet = baud != 115200 || silent > 0;
+            silent = qMax(0, silent - 1);
+            return quiet ? QByteArray() : QByteArray("\r\nOK\r\n");
+        };
+        FixtureOptions options;
+        options.probe = quick_probe(module);
+        options.update.checks.id_command = "AT+ID?\r";
+        options.gone_after_ms = 600000;
+        options.reboot_ms = 0;
+        options.retries = 2;
+        PortLoop loop("ttyTEST", "/nonexistent/image.bin", options);
+        QSignalSpy ready(&loop, &PortLoop::module_ready), gone(&loop, &PortLoop::module_gone);
+        QSignalSpy attempts(&loop, &PortLoop::update_created), ended(&loop, &PortLoop::unit_ended);
+        loop.start();
+        QVERIFY(ready.wait(5000));
+        loop.begin_unit();
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(attempts.size(), 1); // an image that cannot be read is not tried again
+        for (const QByteArray id : {"A", "A", "B"}) {
+            const int asked = module.identity_asked;
+            module.identity = id;
+            silent = 1;
+            QTRY_COMPARE_WITH_TIMEOUT(module.identity_asked, asked + 1, 5000);
+            const int questions = module.asked.size(); // two more: what it said has been weighed
+            QTRY_VERIFY_WITH_TIMEOUT(module.asked.size() >= questions + 2, 5000);
+            QCOMPARE(gone.size(), id == "B" ? 1 : 0);
+            QCOMPARE(ready.size() > 1, id == "B");
+        }
+    }
+
+    // Its standard output closed mid-transfer, the watch ends the unit and writes its row.
+    void the_watch_outlives_its_reader()
+    {
+        SimModule sim(quick + QStringList{"--pace"});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 30000), db = dir.filePath("h.sqlite");
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.start(TESSIK_TOOL_PATH, watch_args(image, sim.link(), {"--count", "1", "--history-db", db}));
+        QVERIFY(sim.waitForEvent("first_block", 60000));
+        tool.closeReadChannel(QProcess::StandardOutput);
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0, tool.readAllStandardError());
+        QCOMPARE(sim.outData(), file_bytes(image));
+        QCOMPARE(history_rows(db), 1);
+    }
+
+    // As a run: a log file that cannot be written ends the watch before any port is touched.
+    void a_log_that_cannot_be_written_leaves_the_ports_alone()
+    {
+        SimModule sim(quick);
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const Run run = run_tool(watch_args(write_image(dir, 600), sim.link(), {"--log", "/nonexistent/dir/x.log"}));
+        QCOMPARE(run.exit_code, 2);
+        QVERIFY(run.err.contains("cannot write the log file /nonexistent/dir/x.log"));
+        // What the tool wrote before it ended is read before this mark.
+        QFile line(sim.link());
+        QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && line.write("mark") == 4);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received().contains("mark"), 10000);
+        QCOMPARE(sim.received(), QByteArray("mark"));
     }
 };
 
