@@ -384,6 +384,7 @@ private slots:
         QVERIFY(left_in.start());
         QVERIFY(left_in.waitForEvent("app_started", 120000));
         QTRY_VERIFY_WITH_TIMEOUT(questions_since(left_in, "app_started", app_baud) >= 6, 60000);
+        QCOMPARE(countOccurrences(tool.peek(tool.bytesAvailable()), "\"unit_start\""), 1);
         QCOMPARE(left_in.events("xmodem").size(), 1);
         QVERIFY(left_in.stop());
         for (int i = 0; i < 2; ++i) {
@@ -437,18 +438,20 @@ private slots:
         }
     }
 
-    // Its standard output closed mid-transfer, the watch ends the unit and writes its row.
+    // Its reader gone at the first progress, the watch ends the unit and writes its row.
     void the_watch_outlives_its_reader()
     {
         SimModule sim(quick + QStringList{"--pace"});
         QVERIFY(sim.start());
         QTemporaryDir dir;
         const QString image = write_image(dir, 30000), db = dir.filePath("h.sqlite");
-        QProcess tool;
+        QProcess tool, reader;
         tool.setProcessEnvironment(tool_environment());
+        tool.setStandardOutputProcess(&reader);
+        reader.start("grep", {"-m", "1", "\"progress\""});
         tool.start(TESSIK_TOOL_PATH, watch_args(image, sim.link(), {"--count", "1", "--history-db", db}));
-        QVERIFY(sim.waitForEvent("first_block", 60000));
-        tool.closeReadChannel(QProcess::StandardOutput);
+        QVERIFY(reader.waitForFinished(60000));
+        QVERIFY(!sim.hasEvent("done"));
         QVERIFY(tool.waitForFinished(60000));
         QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0, tool.readAllStandardError());
         QCOMPARE(sim.outData(), file_bytes(image));
