@@ -91,19 +91,6 @@ ProbeOptions quick_probe(ScriptedModule &module)
     return options;
 }
 
-// "+++" the module read at this rate since its first record of the event.
-int questions_since(const SimModule &module, const QString &event, int baud)
-{
-    QByteArray bytes;
-    bool since = false;
-    for (const QJsonObject &record : module.records()) {
-        since = since || record.value("event").toString() == event;
-        if (since && record.value("dir").toString() == "rx" && record.value("baud").toInt() == baud)
-            bytes += QByteArray::fromHex(record.value("hex").toString().toLatin1());
-    }
-    return countOccurrences(bytes, "+++");
-}
-
 int history_rows(const QString &db)
 {
     QVector<HistoryRow> rows;
@@ -358,47 +345,39 @@ private slots:
         QVERIFY(sim.waitForEvent(QStringLiteral("tool_can"), 5000));
     }
 
-    void a_module_left_in_after_its_update_is_one_unit_data()
-    {
-        QTest::addColumn<QStringList>("module");
-        QTest::addColumn<int>("app_baud");
-        const QStringList reboots = QString("--after-update app --after-update-reboot 300 --after-update-seconds 300").split(' ');
-        QTest::newRow("at its own rate") << quick + reboots << 115200;
-        // Found in its boot loader at 115200: its new application answers at 57600.
-        QTest::newRow("at another rate") << QString("--boot-now --app-baud 57600").split(' ') + reboots << 57600;
-    }
-
-    // It reboots into its new application: each question it then hears
-    // comes after the moment where a module taken for gone is found again.
+    // It reboots into its new application, at its own rate or (found in its
+    // boot loader) at another: the questions it hears then come after the
+    // moment where a module taken for gone would be found again.
     void a_module_left_in_after_its_update_is_one_unit()
     {
-        QFETCH(QStringList, module);
-        QFETCH(int, app_baud);
-        QTemporaryDir dir;
-        const QString image = write_image(dir, 2000), port = dir.filePath("ttyLEFT"), db = dir.filePath("h.sqlite");
-        QProcess tool;
-        tool.setProcessEnvironment(tool_environment());
-        tool.start(TESSIK_TOOL_PATH, watch_args(image, port, {"--count", "3", "--gone-after", "1", "--history-db", db}));
-        SimModule left_in(module);
-        left_in.setLink(port);
-        QVERIFY(left_in.start());
-        QVERIFY(left_in.waitForEvent("app_started", 120000));
-        QTRY_VERIFY_WITH_TIMEOUT(questions_since(left_in, "app_started", app_baud) >= 6, 60000);
-        QCOMPARE(countOccurrences(tool.peek(tool.bytesAvailable()), "\"unit_start\""), 1);
-        QCOMPARE(left_in.events("xmodem").size(), 1);
-        QVERIFY(left_in.stop());
-        for (int i = 0; i < 2; ++i) {
-            SimModule next(quick);
-            next.setLink(port);
-            QVERIFY(next.start());
-            QVERIFY(next.waitForEvent("done", 90000) && next.waitForFinished(10000));
-            QCOMPARE(next.events("xmodem").size(), 1);
+        const QStringList reboots = QString("--after-update app --after-update-reboot 300").split(' ');
+        const struct { QStringList module; int app_baud; } cases[] = {
+            {quick + reboots, 115200}, {QString("--boot-now --app-baud 57600").split(' ') + reboots, 57600}};
+        for (const auto &c : cases) {
+            QTemporaryDir dir;
+            const QString image = write_image(dir, 2000), port = dir.filePath("ttyLEFT"), db = dir.filePath("h");
+            QProcess tool;
+            tool.setProcessEnvironment(tool_environment());
+            tool.start(TESSIK_TOOL_PATH, watch_args(image, port, {"--count", "3", "--gone-after", "1", "--history-db", db}));
+            SimModule left_in(c.module + QStringList{"--after-update-seconds", "300"});
+            left_in.setLink(port);
+            QVERIFY(left_in.start() && left_in.waitForEvent("app_started", 120000));
+            const int asked = countOccurrences(left_in.received(c.app_baud), "+++");
+            QTRY_VERIFY_WITH_TIMEOUT(countOccurrences(left_in.received(c.app_baud), "+++") >= asked + 6, 60000);
+            QCOMPARE(countOccurrences(tool.peek(tool.bytesAvailable()), "\"unit_start\""), 1);
+            QCOMPARE(left_in.events("xmodem").size(), 1);
+            QVERIFY(left_in.stop());
+            for (int i = 0; i < 2; ++i) {
+                SimModule next(quick);
+                next.setLink(port);
+                QVERIFY(next.start() && next.waitForEvent("done", 90000) && next.waitForFinished(10000));
+                QCOMPARE(next.events("xmodem").size(), 1);
+            }
+            const Run run = finish(tool, 60000);
+            QCOMPARE(run.exit_code, 0);
+            QCOMPARE(number(run.events.last(), "units_ok"), 3);
+            QCOMPARE(history_rows(db), 3);
         }
-        const Run run = finish(tool, 60000);
-        QCOMPARE(run.exit_code, 0);
-        QCOMPARE(run.of("unit_end").size(), 3);
-        QCOMPARE(number(run.events.last(), "units_ok"), 3);
-        QCOMPARE(history_rows(db), 3);
     }
 
     // After a silence the module is asked who it is, however short the
@@ -438,40 +417,32 @@ private slots:
         }
     }
 
-    // Its reader gone at the first progress, the watch ends the unit and writes its row.
-    void the_watch_outlives_its_reader()
+    // The guards of a run: a log file that cannot be written ends the watch
+    // before any port is touched; a reader gone mid-transfer ends no update.
+    void the_watch_keeps_the_guards_of_a_run()
     {
         SimModule sim(quick + QStringList{"--pace"});
         QVERIFY(sim.start());
         QTemporaryDir dir;
         const QString image = write_image(dir, 30000), db = dir.filePath("h.sqlite");
+        const Run refused = run_tool(watch_args(image, sim.link(), {"--log", "/nonexistent/dir/x.log"}));
+        QCOMPARE(refused.exit_code, 2);
+        QVERIFY(refused.err.contains("cannot write the log file /nonexistent/dir/x.log"));
+        QFile line(sim.link()); // what the tool wrote before it ended is read before this mark
+        QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && line.write("mark") == 4);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received().contains("mark"), 10000);
+        QCOMPARE(sim.received(), QByteArray("mark"));
+
         QProcess tool, reader;
         tool.setProcessEnvironment(tool_environment());
         tool.setStandardOutputProcess(&reader);
         reader.start("grep", {"-m", "1", "\"progress\""});
         tool.start(TESSIK_TOOL_PATH, watch_args(image, sim.link(), {"--count", "1", "--history-db", db}));
-        QVERIFY(reader.waitForFinished(60000));
-        QVERIFY(!sim.hasEvent("done"));
+        QVERIFY(reader.waitForFinished(60000) && !sim.hasEvent("done"));
         QVERIFY(tool.waitForFinished(60000));
         QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0, tool.readAllStandardError());
         QCOMPARE(sim.outData(), file_bytes(image));
         QCOMPARE(history_rows(db), 1);
-    }
-
-    // As a run: a log file that cannot be written ends the watch before any port is touched.
-    void a_log_that_cannot_be_written_leaves_the_ports_alone()
-    {
-        SimModule sim(quick);
-        QVERIFY(sim.start());
-        QTemporaryDir dir;
-        const Run run = run_tool(watch_args(write_image(dir, 600), sim.link(), {"--log", "/nonexistent/dir/x.log"}));
-        QCOMPARE(run.exit_code, 2);
-        QVERIFY(run.err.contains("cannot write the log file /nonexistent/dir/x.log"));
-        // What the tool wrote before it ended is read before this mark.
-        QFile line(sim.link());
-        QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && line.write("mark") == 4);
-        QTRY_VERIFY_WITH_TIMEOUT(sim.received().contains("mark"), 10000);
-        QCOMPARE(sim.received(), QByteArray("mark"));
     }
 };
 
