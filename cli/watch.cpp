@@ -8,14 +8,11 @@
 #include "cli/signal_watch.h"
 #include "engine/fixture_loop.h"
 #include "engine/image.h"
-#include "engine/log_format.h"
 #include "engine/messages.h"
 #include "platform/platform.h"
 #include "records/done_lookup.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -298,7 +295,7 @@ int run_watch(const CommandLine &line)
             return exit_usage;
         }
     }
-    SignalWatch signals_in; // before any update starts a thread; from now on a reader gone is no end
+    SignalWatch signals_in; // before any update starts a thread
     WatchSession session(line, read.image, ports, devices, report);
     signals_in.on_signal([&session] { session.abort(); }, exit_aborted);
     QObject interrupt_context;

@@ -24,8 +24,8 @@ struct ProbeOptions
     TransportFactory open_transport; // null: the system's serial port
     int settle_ms = 200;             // after a rate change, before "+++"
     int reply_ms = wire::scan_reply_wait_ms;
-    int rest_ms = 500;   // after an answer, before asking again
-    int reopen_ms = 500; // after the port failed to open, before trying again
+    int rest_ms = 500;      // after an answer, before asking again
+    int reopen_ms = 500;    // after the port failed to open, before trying again
     int id_reply_ms = 1000; // after the identity command, the longest wait for its line
 };
 

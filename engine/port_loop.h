@@ -93,15 +93,15 @@ private:
     FixtureState current = FixtureState::idle;
     QElapsedTimer unit_clock;
     QElapsedTimer attempt_clock;
-    QString attempt_module_id; // what the attempt in progress read
-    QString updated_id;        // the identity of the unit last updated ok
-    QString fixture_id;        // the identity of the module in the fixture; empty: unknown
-    QDeadlineTimer rebooting;  // the module's reboot after its update
-    int module_baud = 0;       // the rate the module was last heard at
+    QString attempt_module_id;     // what the attempt in progress read
+    QString updated_id;            // the identity of the unit last updated ok
+    QString fixture_id;            // the identity of the module in the fixture; empty: unknown
+    QDeadlineTimer rebooting;      // the module's reboot after its update
+    int module_baud = 0;           // the rate the module was last heard at
     int silent_at_module_baud = 0; // questions there unanswered since the reboot or the last answer
     bool heard_since_update = false;
     bool sweeping = false; // the other scan rates are asked once
-    int unit_count = 0; // units begun
+    int unit_count = 0;    // units begun
     int units_done = 0;
     int attempt = 0;
     PortResult last_result = PortResult::skipped;
