@@ -2,14 +2,19 @@
 
 #include <cstdlib>
 
-#ifdef Q_OS_LINUX
+#ifdef Q_OS_UNIX
 #include <csignal>
+#endif
+#ifdef Q_OS_LINUX
 #include <sys/signalfd.h>
 #include <unistd.h>
 #endif
 
 SignalWatch::SignalWatch()
 {
+#ifdef Q_OS_UNIX
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 #ifdef Q_OS_LINUX
     sigset_t set;
     sigemptyset(&set);

@@ -6,7 +6,8 @@
 
 // SIGINT and SIGTERM read from a descriptor in the event loop: no handler,
 // no global state. Make it before any thread starts, so that every thread
-// leaves the signals to it.
+// leaves the signals to it. SIGPIPE is ignored for good, as in a run: a
+// reader of standard output that went away must not end an update.
 class SignalWatch
 {
 public:

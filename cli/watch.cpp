@@ -1,20 +1,18 @@
 #include "cli/watch.h"
 
 #include "cli/check_events.h"
+#include "cli/event_writer.h"
 #include "cli/headless.h"
 #include "cli/port_names.h"
 #include "cli/run_history.h"
 #include "cli/signal_watch.h"
 #include "engine/fixture_loop.h"
 #include "engine/image.h"
-#include "engine/log_format.h"
 #include "engine/messages.h"
 #include "platform/platform.h"
 #include "records/done_lookup.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,53 +20,10 @@
 #include <QLoggingCategory>
 #include <QSet>
 #include <QTimer>
-#include <cstdio>
 
 namespace {
 
 constexpr int station_interval_ms = 10000;
-
-void put(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
-}
-
-// Events as JSON Lines, human text, the log file.
-class WatchReport
-{
-public:
-    explicit WatchReport(const CommandLine &line) : json(line.json)
-    {
-        if (line.log_file.isEmpty())
-            return;
-        file.setFileName(line.log_file);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-            put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n")
-                            .arg(line.log_file, file.errorString()));
-    }
-
-    void event(QJsonObject object) { event(object.value(QStringLiteral("event")).toString(), object); }
-    void event(const QString &name, QJsonObject object)
-    {
-        object.insert(QStringLiteral("event"), name);
-        if (json)
-            put(stdout,
-                QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
-    }
-    void human(const QString &text) { put(json ? stderr : stdout, text + QLatin1Char('\n')); }
-    void to_file(const QString &text)
-    {
-        if (file.isOpen()) {
-            file.write(text.toUtf8());
-            file.flush();
-        }
-    }
-
-private:
-    bool json;
-    QFile file;
-};
 
 QJsonObject station_fields(const FixtureLoop &station)
 {
@@ -90,12 +45,22 @@ QString station_text(const FixtureLoop &station)
         .arg(tally.mean_seconds(), 0, 'f', 1);
 }
 
-// One --watch run: the station, and everything it reports.
+// The log file's first line.
+QString watch_header(const CommandLine &line, const Image &image, const QStringList &ports)
+{
+    return QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, watching ports %6\n")
+        .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
+        .arg(image.bytes.size())
+        .arg(image.sha256_hex(), ports.join(QStringLiteral(", ")));
+}
+
+// One --watch run: the station, and everything it reports (through the
+// report, whose log file is open already).
 class WatchSession
 {
 public:
     WatchSession(const CommandLine &line, std::shared_ptr<const Image> image, const QStringList &ports,
-                 const QMap<QString, QString> &devices);
+                 const QMap<QString, QString> &devices, EventWriter &report);
 
     // Until --count units or abort(); returns the exit code.
     int run();
@@ -106,14 +71,15 @@ private:
     void announce();
     void unit_started(const QString &port, int unit, int total);
     void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason, double s);
-    void log_line(const QString &port, const QString &body);
     void progress(const QString &port, const QString &text, qint64 sent, qint64 total);
+    void event(const QString &name, QJsonObject fields);
+    void human(const QString &text) { report.human(text + QLatin1Char('\n')); }
     int finish();
 
     const CommandLine &line;
     const std::shared_ptr<const Image> image;
     const QStringList ports;
-    WatchReport report;
+    EventWriter &report;
     FixtureLoop station;
     QTimer station_tick;
     QMap<QString, int> last_percent;
@@ -124,8 +90,9 @@ private:
 };
 
 WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image> image,
-                           const QStringList &ports, const QMap<QString, QString> &devices)
-    : line(line), image(image), ports(ports), report(line),
+                           const QStringList &ports, const QMap<QString, QString> &devices,
+                           EventWriter &writer)
+    : line(line), image(image), ports(ports), report(writer),
       station(ports, line.file, fixture_options(line, image), line.count, devices),
       history(line.records,
               RunContext{line.records.resolved_station(), line.records.resolved_operator(),
@@ -141,10 +108,10 @@ WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image>
                      [this](const QString &port, int unit, int total, PortResult result, FailReason reason,
                             double s) { unit_ended(port, unit, total, result, reason, s); });
     QObject::connect(&station, &FixtureLoop::module_gone, [this](const QString &port) {
-        report.human(port + QStringLiteral(": module taken out, waiting for the next"));
+        human(port + QStringLiteral(": module taken out, waiting for the next"));
     });
     QObject::connect(&station, &FixtureLoop::log_line,
-                     [this](const QString &port, const QString &body) { log_line(port, body); });
+                     [this](const QString &port, const QString &body) { report.log_line(port, body); });
     QObject::connect(&station, &FixtureLoop::progress,
                      [this](const QString &port, const QString &text, qint64 sent, qint64 total) {
                          progress(port, text, sent, total);
@@ -154,16 +121,15 @@ WatchSession::WatchSession(const CommandLine &line, std::shared_ptr<const Image>
                          put(stderr, title + QStringLiteral(": ") + text + QLatin1Char('\n'));
                      });
     QObject::connect(&station, &FixtureLoop::rate_found, [this](const QString &port, int baud) {
-        report.event(QStringLiteral("rate"),
-                     {{QStringLiteral("port"), port}, {QStringLiteral("baud"), baud}});
+        event(QStringLiteral("rate"), {{QStringLiteral("port"), port}, {QStringLiteral("baud"), baud}});
     });
     QObject::connect(&station, &FixtureLoop::reset_needed, [this](const QString &port) {
-        report.event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});
+        event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});
     });
     QObject::connect(&station, &FixtureLoop::finished, QCoreApplication::instance(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
     QObject::connect(&station_tick, &QTimer::timeout,
-                     [this] { report.event(QStringLiteral("station"), station_fields(station)); });
+                     [this] { event(QStringLiteral("station"), station_fields(station)); });
 }
 
 FixtureOptions WatchSession::fixture_options(const CommandLine &line, std::shared_ptr<const Image> image)
@@ -190,34 +156,31 @@ int WatchSession::run()
     return finish();
 }
 
+void WatchSession::event(const QString &name, QJsonObject fields)
+{
+    fields.insert(QStringLiteral("event"), name);
+    report.event(fields);
+}
+
 void WatchSession::announce()
 {
-    const QString sha = image->sha256_hex();
-    report.event(QStringLiteral("run_start"),
-                 {{QStringLiteral("image"), line.file},
-                  {QStringLiteral("bytes"), image->bytes.size()},
-                  {QStringLiteral("sha256"), sha},
-                  {QStringLiteral("ports"), QJsonArray::fromStringList(ports)},
-                  {QStringLiteral("watch"), true},
-                  {QStringLiteral("count"), line.count},
-                  {QStringLiteral("gone_after"), line.gone_after_seconds},
-                  {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
-    report.to_file(
-        QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, watching ports %6\n")
-            .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
-            .arg(image->bytes.size())
-            .arg(sha, ports.join(QStringLiteral(", "))));
-    report.human(
-        QStringLiteral("watching %1: put a module into a fixture").arg(ports.join(QStringLiteral(", "))));
+    event(QStringLiteral("run_start"), {{QStringLiteral("image"), line.file},
+                                        {QStringLiteral("bytes"), image->bytes.size()},
+                                        {QStringLiteral("sha256"), image->sha256_hex()},
+                                        {QStringLiteral("ports"), QJsonArray::fromStringList(ports)},
+                                        {QStringLiteral("watch"), true},
+                                        {QStringLiteral("count"), line.count},
+                                        {QStringLiteral("gone_after"), line.gone_after_seconds},
+                                        {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
+    human(QStringLiteral("watching %1: put a module into a fixture").arg(ports.join(QStringLiteral(", "))));
 }
 
 void WatchSession::unit_started(const QString &port, int unit, int total)
 {
     last_percent.remove(port);
-    report.event(
-        QStringLiteral("unit_start"),
-        {{QStringLiteral("port"), port}, {QStringLiteral("unit"), unit}, {QStringLiteral("total"), total}});
-    report.human(QStringLiteral("%1 unit %2 (%3 in total): updating").arg(port).arg(unit).arg(total));
+    event(QStringLiteral("unit_start"),
+          {{QStringLiteral("port"), port}, {QStringLiteral("unit"), unit}, {QStringLiteral("total"), total}});
+    human(QStringLiteral("%1 unit %2 (%3 in total): updating").arg(port).arg(unit).arg(total));
 }
 
 void WatchSession::unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason,
@@ -232,23 +195,15 @@ void WatchSession::unit_ended(const QString &port, int unit, int total, PortResu
     const QJsonObject found = checks.fields(port); // module_id, verified, ...
     for (auto it = found.begin(); it != found.end(); ++it)
         end.insert(it.key(), it.value());
-    report.event(QStringLiteral("unit_end"), end);
+    event(QStringLiteral("unit_end"), end);
     const QString module_id = end.value(QStringLiteral("module_id")).toString();
     // In one pass: the module's own text is never taken for a place marker.
     const QString text = QStringLiteral("%1 unit %2 (%3 in total)%4: %5 (%6), %7 s")
                              .arg(port, QString::number(unit), QString::number(total),
                                   module_id.isEmpty() ? QString() : QStringLiteral(" module ") + printable(module_id), word,
                                   code, QString::number(s, 'f', 1));
-    report.human(text + QStringLiteral("; take it out"));
+    human(text + QStringLiteral("; take it out"));
     report.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));
-}
-
-void WatchSession::log_line(const QString &port, const QString &body)
-{
-    const QString text = format_log_line(QDateTime::currentDateTime(), body);
-    put(line.json ? stderr : stdout, text);
-    report.to_file(text);
-    report.event(QStringLiteral("log"), {{QStringLiteral("port"), port}, {QStringLiteral("text"), body}});
 }
 
 // At most once per percent and port.
@@ -258,11 +213,11 @@ void WatchSession::progress(const QString &port, const QString &text, qint64 sen
     if (last_percent.value(port, -1) == percent)
         return;
     last_percent[port] = percent;
-    report.human(port + QLatin1Char(' ') + text);
-    report.event(QStringLiteral("progress"), {{QStringLiteral("port"), port},
-                                              {QStringLiteral("bytes"), sent},
-                                              {QStringLiteral("total"), total},
-                                              {QStringLiteral("percent"), percent}});
+    human(port + QLatin1Char(' ') + text);
+    event(QStringLiteral("progress"), {{QStringLiteral("port"), port},
+                                       {QStringLiteral("bytes"), sent},
+                                       {QStringLiteral("total"), total},
+                                       {QStringLiteral("percent"), percent}});
 }
 
 // The station's last counters, then the summary, always last.
@@ -270,22 +225,22 @@ int WatchSession::finish()
 {
     const bool history_failed = history.finish();
     const StationCounters &tally = station.counters();
-    report.event(QStringLiteral("station"), station_fields(station));
-    report.human(station_text(station));
+    event(QStringLiteral("station"), station_fields(station));
+    human(station_text(station));
     QJsonArray per_port;
     for (const QString &port : ports)
         per_port.append(
             QJsonObject{{QStringLiteral("port"), port}, {QStringLiteral("units"), station.units_of(port)}});
-    report.event(QStringLiteral("summary"), {{QStringLiteral("units"), tally.units()},
-                                             {QStringLiteral("units_ok"), tally.ok},
-                                             {QStringLiteral("units_failed"), tally.failed},
-                                             {QStringLiteral("units_skipped"), tally.skipped},
-                                             {QStringLiteral("ports"), per_port},
-                                             {QStringLiteral("seconds"), station.elapsed_seconds()}});
     report.to_file(QStringLiteral("# summary: %1\n").arg(station_text(station)));
+    event(QStringLiteral("summary"), {{QStringLiteral("units"), tally.units()},
+                                      {QStringLiteral("units_ok"), tally.ok},
+                                      {QStringLiteral("units_failed"), tally.failed},
+                                      {QStringLiteral("units_skipped"), tally.skipped},
+                                      {QStringLiteral("ports"), per_port},
+                                      {QStringLiteral("seconds"), station.elapsed_seconds()}});
     if (cut_short)
         return exit_aborted;
-    if (tally.failed > 0)
+    if (tally.failed > 0 || report.log_failed())
         return exit_failed;
     return history_failed ? exit_records : exit_ok;
 }
@@ -331,8 +286,17 @@ int run_watch(const CommandLine &line)
     }
     if (refuse_other_image(line, *read.image))
         return exit_usage;
+    EventWriter report(line.json);
+    if (!line.log_file.isEmpty()) {
+        const QString log_error = report.start_log(line.log_file, watch_header(line, *read.image, ports));
+        if (!log_error.isEmpty()) {
+            put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n")
+                            .arg(line.log_file, log_error));
+            return exit_usage;
+        }
+    }
     SignalWatch signals_in; // before any update starts a thread
-    WatchSession session(line, read.image, ports, devices);
+    WatchSession session(line, read.image, ports, devices, report);
     signals_in.on_signal([&session] { session.abort(); }, exit_aborted);
     QObject interrupt_context;
     on_console_interrupt(

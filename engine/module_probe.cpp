@@ -1,12 +1,12 @@
 #include "engine/module_probe.h"
 
+#include "engine/reply_lines.h"
 #include "serial/serial_port.h"
 
 #include <QTimer>
 
 namespace {
 
-constexpr int rate_count = static_cast<int>(wire::scan_rates.size());
 constexpr int reply_kept = 16;
 
 } // namespace
@@ -22,7 +22,8 @@ ProbeReply classify_probe_reply(const QByteArray &reply, int baud)
 }
 
 ModuleProbe::ModuleProbe(const QString &device, ProbeOptions options, QObject *parent)
-    : QObject(parent), device(device), options(std::move(options)), timer(new QTimer(this))
+    : QObject(parent), device(device), options(std::move(options)), timer(new QTimer(this)),
+      rates(wire::scan_rates.begin(), wire::scan_rates.end())
 {
     if (!this->options.open_transport) {
         this->options.open_transport = [](const QString &name) -> std::unique_ptr<Transport> {
@@ -52,6 +53,7 @@ void ModuleProbe::stop()
 {
     step = Step::stopped;
     timer->stop();
+    id_command.clear();
     if (link) {
         link->set_input_hint(nullptr);
         link->close();
@@ -64,11 +66,27 @@ void ModuleProbe::wait(Step next, int ms)
     timer->start(ms);
 }
 
+void ModuleProbe::ask_rates(QVector<int> list)
+{
+    if (list.isEmpty())
+        return;
+    rates = std::move(list);
+    preferred = qMax(0, rates.indexOf(last_heard));
+    position = -1;
+    if (step == Step::settling)
+        ask_at(0);
+}
+
+void ModuleProbe::want_identity(const QByteArray &command)
+{
+    id_command = command;
+}
+
 int ModuleProbe::rate_at(int index) const
 {
     if (index == 0)
-        return wire::scan_rates[preferred];
-    return wire::scan_rates[index - 1 < preferred ? index - 1 : index];
+        return rates[preferred];
+    return rates[index - 1 < preferred ? index - 1 : index];
 }
 
 void ModuleProbe::open_port()
@@ -90,15 +108,20 @@ void ModuleProbe::open_port()
 void ModuleProbe::ask_at(int index)
 {
     position = index;
-    link->setBaudRate(rate_at(index));
+    asking = rate_at(index);
+    link->setBaudRate(asking);
     link->readAll();
     reply.clear();
     wait(Step::settling, options.settle_ms);
 }
 
-void ModuleProbe::next_rate()
+// The one told may give other rates or stop the probe.
+void ModuleProbe::no_answer()
 {
-    if (position + 1 < rate_count) {
+    emit unanswered(asking);
+    if (!running())
+        return;
+    if (position + 1 < rates.size()) {
         ask_at(position + 1);
         return;
     }
@@ -134,10 +157,13 @@ void ModuleProbe::on_timer()
         wait(Step::listening, options.reply_ms);
         break;
     case Step::listening:
-        next_rate();
+        no_answer();
         break;
     case Step::resting:
         ask_at(0);
+        break;
+    case Step::reading_id:
+        read_identity(true);
         break;
     default:
         break;
@@ -148,21 +174,49 @@ void ModuleProbe::on_input()
 {
     if (!running() || step == Step::opening || !link)
         return;
-    reply += link->readAll();
+    const QByteArray bytes = link->readAll();
     if (link->failed()) {
         lost();
         return;
     }
-    reply = reply.right(reply_kept);
-    const int baud = rate_at(position);
-    if (classify_probe_reply(reply, baud) == ProbeReply::none)
+    if (step == Step::reading_id) {
+        id_reply += bytes;
+        read_identity(false);
+        return;
+    }
+    reply = (reply + bytes).right(reply_kept);
+    const ProbeReply heard_now = classify_probe_reply(reply, asking);
+    if (heard_now == ProbeReply::none)
         return;
     reply.clear();
-    for (int i = 0; i < rate_count; ++i) {
-        if (wire::scan_rates[i] == baud)
-            preferred = i;
-    }
+    heard(asking, heard_now == ProbeReply::application && !id_command.isEmpty());
+}
+
+void ModuleProbe::heard(int baud, bool ask_identity)
+{
+    last_heard = baud;
+    preferred = qMax(0, rates.indexOf(baud));
     position = 0;
-    wait(Step::resting, options.rest_ms);
+    if (ask_identity) {
+        // The application has just taken "+++": it reads commands now.
+        id_reply.clear();
+        link->write(id_command);
+        wait(Step::reading_id, options.id_reply_ms);
+    } else {
+        wait(Step::resting, options.rest_ms);
+    }
     emit answered(baud);
+}
+
+// The line as soon as it is complete, or whatever came by the deadline.
+void ModuleProbe::read_identity(bool complete)
+{
+    bool found = false;
+    const QByteArray id = meaningful_line(id_reply, id_command, complete, &found);
+    if (!found && !complete)
+        return;
+    id_command.clear();
+    id_reply.clear();
+    wait(Step::resting, options.rest_ms);
+    emit identified(QString::fromUtf8(id));
 }

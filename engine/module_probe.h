@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QVector>
 #include <memory>
 
 class QTimer;
@@ -23,15 +24,17 @@ struct ProbeOptions
     TransportFactory open_transport; // null: the system's serial port
     int settle_ms = 200;             // after a rate change, before "+++"
     int reply_ms = wire::scan_reply_wait_ms;
-    int rest_ms = 500;   // after an answer, before asking again
-    int reopen_ms = 500; // after the port failed to open, before trying again
+    int rest_ms = 500;      // after an answer, before asking again
+    int reopen_ms = 500;    // after the port failed to open, before trying again
+    int id_reply_ms = 1000; // after the identity command, the longest wait for its line
 };
 
 // Watches one port for a module without taking it over: keeps the port
-// open, asks "+++" at the scan rates in turn (the rate that answered last
-// first) and reports every answer. Between writes it sleeps on one timer;
-// bytes wake it through the port's input hint. stop() closes the port, so
-// an update can open it.
+// open, asks "+++" at its rates in turn (by default the scan rates; the rate
+// that answered last first) and reports every answer and every question
+// left unanswered. Between writes it sleeps on one timer; bytes wake it
+// through the port's input hint. stop() closes the port, so an update can
+// open it.
 class ModuleProbe : public QObject
 {
     Q_OBJECT
@@ -43,22 +46,34 @@ public:
     void start();
     void stop();
     bool running() const { return step != Step::stopped; }
+    // The rates to ask from now on; a round of them starts with the next
+    // question. One not asked yet is asked at the first of them.
+    void ask_rates(QVector<int> rates);
+    // The next application that answers "+++" is asked this command, and
+    // what it says is reported with identified().
+    void want_identity(const QByteArray &id_command);
 
 signals:
     void answered(int baud);
-    // Every rate asked once since the last answer, none answered.
+    // A question's time passed with nothing that tells of a module.
+    void unanswered(int baud);
+    // Every rate asked once since the last answer (or since ask_rates), none answered.
     void silent_round();
+    // The first meaningful line of the identity reply; empty when there was none.
+    void identified(const QString &module_id);
     // The port does not exist, or it broke: the module or its adapter is gone.
     void port_missing();
 
 private:
-    enum class Step { stopped, opening, settling, listening, resting };
+    enum class Step { stopped, opening, settling, listening, resting, reading_id };
 
     void on_timer();
     void on_input();
     void open_port();
     void ask_at(int index);
-    void next_rate();
+    void no_answer();
+    void heard(int baud, bool ask_identity);
+    void read_identity(bool complete);
     void lost();
     void wait(Step next, int ms);
     int rate_at(int index) const;
@@ -68,7 +83,12 @@ private:
     std::unique_ptr<Transport> link;
     QTimer *timer;
     Step step = Step::stopped;
-    int preferred = 0; // index into the scan rates of the last rate that answered
-    int position = 0;  // rates asked in this round, the preferred one first
+    QVector<int> rates;
+    int last_heard = 0; // the rate that answered last; 0: none yet
+    int preferred = 0;  // its index in rates, or 0
+    int position = 0;   // rates asked in this round, the preferred one first; -1: none yet
+    int asking = 0;     // the rate of the question in progress
     QByteArray reply;
+    QByteArray id_command; // to ask at the next answer; empty: none
+    QByteArray id_reply;
 };

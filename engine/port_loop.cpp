@@ -1,8 +1,40 @@
 #include "engine/port_loop.h"
 
+#include "engine/update_run.h"
 #include "platform/platform.h"
 
 #include <QTimer>
+
+namespace {
+
+// Silence at the module's own rate must be heard more than once.
+constexpr int module_rate_questions = 2;
+
+QVector<int> all_rates()
+{
+    return QVector<int>(wire::scan_rates.begin(), wire::scan_rates.end());
+}
+
+// The rate the module was heard at, and the boot loader's.
+QVector<int> module_rates(int baud)
+{
+    QVector<int> rates{baud};
+    if (baud != wire::boot_loader_rate)
+        rates << wire::boot_loader_rate;
+    return rates;
+}
+
+QVector<int> other_rates(int baud)
+{
+    QVector<int> rates;
+    for (int rate : wire::scan_rates) {
+        if (rate != baud && rate != wire::boot_loader_rate)
+            rates << rate;
+    }
+    return rates;
+}
+
+} // namespace
 
 PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, FixtureOptions options,
                    QObject *parent)
@@ -14,13 +46,15 @@ PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, Fixtu
     const QString &device = this->options.update.device;
     probe = new ModuleProbe(device_name(device.isEmpty() ? name : device), this->options.probe, this);
     gone_timer->setSingleShot(true);
-    connect(gone_timer, &QTimer::timeout, this, &PortLoop::check_gone);
+    connect(gone_timer, &QTimer::timeout, this, &PortLoop::check_silence);
     // Queued: the answer comes from inside the port's own read notification,
     // and an update starting closes that port.
     connect(probe, &ModuleProbe::answered, this, &PortLoop::on_answer, Qt::QueuedConnection);
+    connect(probe, &ModuleProbe::identified, this, &PortLoop::on_identified, Qt::QueuedConnection);
+    connect(probe, &ModuleProbe::unanswered, this, &PortLoop::on_unanswered);
     connect(probe, &ModuleProbe::silent_round, this, [this] {
-        silent_since_answer = true;
-        check_gone();
+        if (current == FixtureState::waiting_gone && sweeping)
+            gone();
     });
     connect(probe, &ModuleProbe::port_missing, this, [this] {
         if (current == FixtureState::waiting_gone)
@@ -41,31 +75,81 @@ void PortLoop::start()
     if (current != FixtureState::idle)
         return;
     current = FixtureState::waiting_module;
+    probe->ask_rates(all_rates());
     probe->start();
 }
 
-void PortLoop::on_answer()
+void PortLoop::on_answer(int baud)
 {
     if (current == FixtureState::waiting_module) {
+        module_baud = baud;
         emit module_ready();
     } else if (current == FixtureState::waiting_gone) {
-        silent_since_answer = false;
-        gone_timer->start(options.gone_after_ms);
+        heard_since_update = true;
+        watch_at(baud, options.gone_after_ms);
     }
 }
 
-// Taken out: the port vanished, or it has been silent for the whole time and
-// for a whole round of rates (a module rebooting into another rate answers late).
-void PortLoop::check_gone()
+// From now on the module must keep silent for silence_ms at this rate and
+// the boot loader's to count as taken out.
+void PortLoop::watch_at(int baud, int silence_ms)
 {
-    if (current == FixtureState::waiting_gone && !gone_timer->isActive() && silent_since_answer)
+    module_baud = baud;
+    silent_at_module_baud = 0;
+    sweeping = false;
+    probe->ask_rates(module_rates(baud));
+    gone_timer->start(silence_ms);
+}
+
+void PortLoop::on_unanswered(int baud)
+{
+    if (current != FixtureState::waiting_gone)
+        return;
+    const QByteArray &id_command = options.update.checks.id_command;
+    if (!id_command.isEmpty())
+        probe->want_identity(id_command); // who answers next may be another module
+    if (!rebooting.hasExpired())
+        return;
+    if (baud == module_baud)
+        ++silent_at_module_baud;
+    check_silence();
+}
+
+// The silence has lasted: a module heard since its update is gone; one not
+// heard yet is looked for at the other rates first.
+void PortLoop::check_silence()
+{
+    if (current != FixtureState::waiting_gone || sweeping || gone_timer->isActive()
+        || silent_at_module_baud < module_rate_questions)
+        return;
+    if (heard_since_update) {
         gone();
+        return;
+    }
+    sweeping = true;
+    probe->ask_rates(other_rates(module_baud));
+}
+
+void PortLoop::on_identified(const QString &module_id)
+{
+    if (current != FixtureState::waiting_gone || module_id.isEmpty())
+        return;
+    if (fixture_id.isEmpty())
+        fixture_id = module_id;
+    if (module_id == fixture_id)
+        return;
+    // Swapped faster than any silence could tell: a new unit.
+    gone();
+    emit module_ready();
 }
 
 void PortLoop::gone()
 {
     gone_timer->stop();
+    sweeping = false;
     current = FixtureState::waiting_module;
+    probe->want_identity({});
+    probe->ask_rates(all_rates());
     emit module_gone();
 }
 
@@ -118,8 +202,8 @@ void PortLoop::update_gone()
 {
     if (current != FixtureState::updating)
         return;
-    const bool retry = last_result == PortResult::failure && last_reason != FailReason::aborted
-                       && last_reason != FailReason::no_file && attempt <= options.retries && !aborting;
+    const bool retry = last_result == PortResult::failure && !UpdateRun::final_failure(last_reason)
+                       && attempt <= options.retries && !aborting;
     if (retry) {
         start_update();
         return;
@@ -132,8 +216,10 @@ void PortLoop::update_gone()
         return;
     }
     current = FixtureState::waiting_gone;
-    silent_since_answer = false;
-    gone_timer->start(options.gone_after_ms);
+    fixture_id = attempt_module_id;
+    heard_since_update = false;
+    rebooting.setRemainingTime(options.reboot_ms);
+    watch_at(module_baud, options.reboot_ms + options.gone_after_ms);
     probe->start();
 }
 

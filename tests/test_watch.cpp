@@ -35,6 +35,8 @@ struct ScriptedModule
 {
     std::function<QByteArray(int baud)> answer;
     QList<int> asked; // the rate of every "+++"
+    QByteArray identity; // the answer to "AT+ID?\r"
+    int identity_asked = 0;
     OpenFailure failure = OpenFailure::none;
     bool open = false;
 };
@@ -51,12 +53,16 @@ public:
     void flush() override {}
     qint64 write(const char *data, qint64 len) override
     {
-        if (QByteArray(data, int(len)) == "+++") {
+        const QByteArray bytes(data, int(len));
+        if (bytes == "+++") {
             m.asked << baud;
             pending += m.answer(baud);
-            if (!pending.isEmpty() && hint)
-                QTimer::singleShot(0, &alive, [this] { if (hint) hint(); });
+        } else if (bytes == "AT+ID?\r") {
+            ++m.identity_asked;
+            pending += "\r\n" + m.identity + "\r\nOK\r\n";
         }
+        if (!pending.isEmpty() && hint)
+            QTimer::singleShot(0, &alive, [this] { if (hint) hint(); });
         return len;
     }
     int read(char *) override { return 0; }
@@ -97,6 +103,13 @@ ProbeOptions quick_probe(ScriptedModule &module)
     options.rest_ms = 5;
     options.reopen_ms = 5;
     return options;
+}
+
+int history_rows(const QString &db)
+{
+    QVector<HistoryRow> rows;
+    HistoryStore(db).rows({}, rows);
+    return rows.size();
 }
 
 } // namespace
@@ -349,6 +362,107 @@ private slots:
                  QStringLiteral("aborted"));
         QCOMPARE(number(run.events.last(), "units_failed"), 1);
         QVERIFY(sim.waitForEvent(QStringLiteral("tool_can"), 5000));
+    }
+
+    // It reboots into its new application, at its own rate or (found in its
+    // boot loader) at another: the questions it hears then come after the
+    // moment where a module taken for gone would be found again.
+    void a_module_left_in_after_its_update_is_one_unit()
+    {
+        const QStringList reboots = QString("--after-update app --after-update-reboot 300").split(' ');
+        const struct { QStringList module; int baud; } cases[] = {
+            {quick + reboots, 115200}, {QString("--boot-now --app-baud 57600").split(' ') + reboots, 57600}};
+        for (const auto &c : cases) {
+            QTemporaryDir dir;
+            const QString image = write_image(dir, 2000), port = dir.filePath("tty"), db = port + ".db";
+            QProcess tool;
+            tool.setProcessEnvironment(tool_environment());
+            tool.start(TESSIK_TOOL_PATH,
+                       watch_args(image, port, {"--count", "3", "--gone-after", "1", "--history-db", db}));
+            SimModule left_in(c.module + QStringList{"--after-update-seconds", "300"});
+            left_in.setLink(port);
+            QVERIFY(left_in.start() && left_in.waitForEvent("app_started", 120000));
+            const int asked = countOccurrences(left_in.received(c.baud), "+++");
+            QTRY_VERIFY_WITH_TIMEOUT(countOccurrences(left_in.received(c.baud), "+++") >= asked + 6, 60000);
+            QCOMPARE(countOccurrences(tool.peek(tool.bytesAvailable()), "\"unit_start\""), 1);
+            QCOMPARE(left_in.events("xmodem").size(), 1);
+            QVERIFY(left_in.stop());
+            for (int i = 0; i < 2; ++i) {
+                SimModule next(quick);
+                next.setLink(port);
+                QVERIFY(next.start() && next.waitForEvent("done", 90000) && next.waitForFinished(10000));
+                QCOMPARE(next.events("xmodem").size(), 1);
+            }
+            const Run run = finish(tool, 60000);
+            QCOMPARE(run.exit_code, 0);
+            QCOMPARE(number(run.events.last(), "units_ok"), 3);
+            QCOMPARE(history_rows(db), 3);
+        }
+    }
+
+    // After a silence the module is asked who it is, however short the
+    // silence: its own identity stays, another one is a new unit.
+    void an_identity_tells_a_swap_faster_than_the_silence()
+    {
+        ScriptedModule module;
+        int silent = 0; // questions to leave unanswered
+        module.answer = [&silent](int baud) {
+            const bool quiet = baud != 115200 || silent > 0;
+            silent = qMax(0, silent - 1);
+            return quiet ? QByteArray() : QByteArray("\r\nOK\r\n");
+        };
+        FixtureOptions options;
+        options.probe = quick_probe(module);
+        options.update.checks.id_command = "AT+ID?\r";
+        options.gone_after_ms = 600000;
+        options.reboot_ms = 0;
+        options.retries = 2;
+        PortLoop loop("ttyTEST", "/nonexistent/image.bin", options);
+        QSignalSpy ready(&loop, &PortLoop::module_ready), gone(&loop, &PortLoop::module_gone);
+        QSignalSpy attempts(&loop, &PortLoop::update_created), ended(&loop, &PortLoop::unit_ended);
+        loop.start();
+        QVERIFY(ready.wait(5000));
+        loop.begin_unit();
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(attempts.size(), 1); // an image that cannot be read is not tried again
+        for (const QByteArray id : {"A", "A", "B"}) {
+            const int asked = module.identity_asked;
+            module.identity = id;
+            silent = 1;
+            QTRY_COMPARE_WITH_TIMEOUT(module.identity_asked, asked + 1, 5000);
+            const int questions = module.asked.size(); // two more: what it said has been weighed
+            QTRY_VERIFY_WITH_TIMEOUT(module.asked.size() >= questions + 2, 5000);
+            QCOMPARE(gone.size(), id == "B" ? 1 : 0);
+            QCOMPARE(ready.size() > 1, id == "B");
+        }
+    }
+
+    // The guards of a run: a log file that cannot be written ends the watch
+    // before any port is touched; a reader gone mid-transfer ends no update.
+    void the_watch_keeps_the_guards_of_a_run()
+    {
+        SimModule sim(quick + QStringList{"--pace"});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 30000), db = dir.filePath("h.sqlite");
+        const Run refused = run_tool(watch_args(image, sim.link(), {"--log", "/nonexistent/dir/x.log"}));
+        QCOMPARE(refused.exit_code, 2);
+        QVERIFY(refused.err.contains("cannot write the log file /nonexistent/dir/x.log"));
+        QFile line(sim.link()); // what the tool wrote before it ended is read before this mark
+        QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && line.write("mark") == 4);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received().contains("mark"), 10000);
+        QCOMPARE(sim.received(), QByteArray("mark"));
+
+        QProcess tool, reader;
+        tool.setProcessEnvironment(tool_environment());
+        tool.setStandardOutputProcess(&reader);
+        reader.start("grep", {"-m", "1", "\"progress\""});
+        tool.start(TESSIK_TOOL_PATH, watch_args(image, sim.link(), {"--count", "1", "--history-db", db}));
+        QVERIFY(reader.waitForFinished(60000) && !sim.hasEvent("done"));
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0);
+        QCOMPARE(sim.outData(), file_bytes(image));
+        QCOMPARE(history_rows(db), 1);
     }
 };
 

@@ -248,6 +248,7 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
         { "--after-update-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.afterUpdateSeconds) && o.afterUpdateSeconds > 0;
           } },
+        { "--after-update-reboot", [&o](const std::string& v) { return parseMilliseconds(v, o.afterUpdateReboot); } },
         { "--strict-line", [&o](const std::string& v) {
               o.strictLine = v;
               return !v.empty();
@@ -350,6 +351,8 @@ void printHelp(const char* program)
         "                          app (the new application runs: \"+++\", the commands above, at\n"
         "                          --app-baud), dead (answers nothing); app and dead exit 0 after\n"
         "  --after-update-seconds N  seconds (default 30)\n"
+        "  --after-update-reboot MS  app and dead start MS milliseconds after the EOT's ACK, as a\n"
+        "                          module rebooting; what comes meanwhile is lost (default 0)\n"
         "\n"
         "Boot loader (115200 only; waits for \"AT#UpdateFW\\r\" + 00 00, then XMODEM):\n"
         "  --reset-after SECONDS   dead application: operator reset SECONDS after the first update\n"

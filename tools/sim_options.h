@@ -63,6 +63,7 @@ struct Options {
     enum class AfterUpdate { Exit, App, Dead };
     AfterUpdate afterUpdate = AfterUpdate::Exit;
     double afterUpdateSeconds = 30;            // how long App and Dead run on
+    double afterUpdateReboot = 0;              // seconds from the EOT's ACK until App or Dead starts
     double maxSeconds = 300;
     bool help = false;
 };

@@ -159,6 +159,8 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
         keepEarliest(earliest, txQueue_.front().due);
     if (phase_ == Phase::Rebooting)
         keepEarliest(earliest, rebootAt_);
+    if (phase_ == Phase::StartingApp)
+        keepEarliest(earliest, appStartAt_);
     if (resetAt_)
         keepEarliest(earliest, *resetAt_);
     if (leaveAt_)
@@ -468,6 +470,8 @@ void Simulator::runTimers(TimePoint now)
     }
     if (phase_ == Phase::Rebooting && now >= rebootAt_)
         enterBootLoader();
+    if (phase_ == Phase::StartingApp && now >= appStartAt_)
+        bootNewApplication();
     if (resetAt_ && now >= *resetAt_) {
         resetAt_.reset();
         if (phase_ == Phase::App)
@@ -531,10 +535,14 @@ void Simulator::transferEnded(TransferEnd end)
         bool written = writeOutFile();
         rec_.event("done", "bytes", static_cast<long long>(receiver_->data().size()));
         recordResult("complete", written);
-        if (opt_.afterUpdate == Options::AfterUpdate::Exit)
+        if (opt_.afterUpdate == Options::AfterUpdate::Exit) {
             linger(0);
-        else
+        } else if (opt_.afterUpdateReboot > 0) {
+            phase_ = Phase::StartingApp; // deaf until the new application runs
+            appStartAt_ = Clock::now() + seconds(opt_.afterUpdateReboot);
+        } else {
             bootNewApplication();
+        }
         break;
     }
     case TransferEnd::Vanish:

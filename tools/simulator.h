@@ -49,7 +49,7 @@ public:
     void faultInjected(const FaultEvent& fault) override;
 
 private:
-    enum class Phase { App, Rebooting, BootWaiting, Receiving, Peer, Stopped, Lingering, Finished };
+    enum class Phase { App, Rebooting, BootWaiting, Receiving, Peer, Stopped, Lingering, StartingApp, Finished };
     struct Chunk {
         std::string bytes;
         unsigned baud;
@@ -126,6 +126,7 @@ private:
     bool resetScheduled_ = false;
     std::optional<TimePoint> resetAt_;
     TimePoint rebootAt_;
+    TimePoint appStartAt_;                      // StartingApp: when the new application runs
     TimePoint lingerUntil_;
     int lingerExitCode_ = 0;
     std::optional<XmodemReceiver> receiver_;
