@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr int sync_migration_limit_ms = 600000;
+
 // The local history, when there is one; else a message and null.
 std::unique_ptr<HistoryStore> local_store(const CommandLine &line)
 {
@@ -70,7 +72,8 @@ int run_sync(const CommandLine &line)
     std::unique_ptr<HistoryStore> local = local_store(line);
     if (!local)
         return exit_failed;
-    CentralSender sender(*local, parse_central_url(line.records.central_db));
+    // Asked for by the operator, --sync gives an older central table the time to be brought up to date.
+    CentralSender sender(*local, parse_central_url(line.records.central_db), sync_migration_limit_ms);
     const bool all_sent = sender.send_pending();
     HistoryFilter pending;
     pending.pending = true;

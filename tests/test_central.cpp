@@ -172,7 +172,7 @@ private slots:
         QTemporaryDir dir;
         const QString db = dir.filePath("station.sqlite");
         HistoryRow one = row("s", 1);
-        QVERIFY(HistoryStore(db).append(one, true));
+        QVERIFY(HistoryStore(db).append(one));
         const QStringList cases[] = {{"intruder:s3cr3t@/postgres", "intruder"},
                                      {"tessik:s3cr3t@/nosuchdb", "nosuchdb"},
                                      {"tessik:s3cr3t@/older", "older layout"}};
