@@ -248,25 +248,34 @@ bool HistoryStore::append(HistoryRow &row, const QString &writer)
     if (row.uid.isEmpty())
         row.uid = new_row_uid();
     QSqlDatabase db = QSqlDatabase::database(connection, false);
-    const QStringList names = columns_without_id() << QStringLiteral("writer");
-    QStringList changed = names;
-    changed.removeOne(QStringLiteral("uid"));
-    QSqlQuery upsert(db);
-    upsert.prepare(QStringLiteral("INSERT INTO history (%1) VALUES (%2) ON CONFLICT (uid) DO UPDATE SET %3")
-                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size()), take_new_values(changed)));
-    for (const QString &name : columns_without_id())
-        upsert.addBindValue(bound(history_value(row, name)));
-    upsert.addBindValue(bound(writer));
+    // The row's own values, then its uid: an update first, so that the
+    // row numbers of inserts stay without gaps (an upsert's update uses one).
+    QStringList names = columns_without_id();
+    names.removeOne(QStringLiteral("uid"));
+    names << QStringLiteral("writer");
+    QVariantList values;
+    for (const QString &name : names)
+        values << bound(name == QLatin1String("writer") ? QVariant(writer) : history_value(row, name));
+    values << row.uid;
+    QStringList sets;
+    for (const QString &name : names)
+        sets << name + QStringLiteral(" = ?");
+    QSqlQuery update(db), insert(db), id(db);
+    update.prepare(QStringLiteral("UPDATE history SET %1 WHERE uid = ?").arg(sets.join(QStringLiteral(", "))));
+    insert.prepare(QStringLiteral("INSERT INTO history (%1, uid) VALUES (%2)")
+                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size() + 1)));
+    id.prepare(QStringLiteral("SELECT id FROM history WHERE uid = ?"));
+    for (const QVariant &value : values) {
+        update.addBindValue(value);
+        insert.addBindValue(value);
+    }
+    id.addBindValue(row.uid);
     const auto run = [this](const QString &statement) { return exec(statement); };
     // The row and its place in the queue to the central database go in together.
     return in_transaction(run, [&] {
-        if (!upsert.exec())
-            return fail(QStringLiteral("writing a row"), upsert.lastError().text());
-        QSqlQuery id(db);
-        id.prepare(QStringLiteral("SELECT id FROM history WHERE uid = ?"));
-        id.addBindValue(row.uid);
-        if (!id.exec() || !id.next())
-            return fail(QStringLiteral("writing a row"), id.lastError().text());
+        if (!update.exec() || (update.numRowsAffected() == 0 && !insert.exec()) || !id.exec() || !id.next())
+            return fail(QStringLiteral("writing a row"),
+                        update.lastError().text() + insert.lastError().text() + id.lastError().text());
         row.id = id.value(0).toLongLong();
         id.finish();
         return exec(QStringLiteral("INSERT OR IGNORE INTO pending (id) VALUES (%1)").arg(row.id));
