@@ -29,13 +29,15 @@ const char *const create_central_table = R"(CREATE TABLE IF NOT EXISTS history (
 // connect_timeout (seconds), each statement by the server's
 // statement_timeout, and a link gone silent by TCP keepalives and
 // tcp_user_timeout (TCP only; a Unix socket cannot go silent that way).
-const char *const bounded_connection = "connect_timeout=3;keepalives=1;keepalives_idle=2;keepalives_interval=1;"
-                                       "keepalives_count=2;tcp_user_timeout=3000;"
-                                       "options='-c statement_timeout=3000'";
+const char *const bounded_connection =
+    "connect_timeout=3;keepalives=1;keepalives_idle=2;keepalives_interval=1;"
+    "keepalives_count=2;tcp_user_timeout=3000;"
+    "options='-c statement_timeout=3000'";
 
 // The uid that older_row_uid() gives a row of the layout before uids.
-const char *const older_uid_sql = "md5(station || chr(31) || local_id::text || chr(31) || started_utc || chr(31) "
-                                  "|| ended_utc || chr(31) || port)::uuid::text";
+const char *const older_uid_sql =
+    "md5(station || chr(31) || local_id::text || chr(31) || started_utc || chr(31) "
+    "|| ended_utc || chr(31) || port)::uuid::text";
 
 } // namespace
 
@@ -89,8 +91,8 @@ bool HistoryStore::open_central()
     }
     // Only the indexes missing are made: making one waits for every lock on the table.
     QSqlQuery present(db);
-    if (!present.exec(QStringLiteral(
-            "SELECT indexname FROM pg_indexes WHERE tablename = 'history' AND schemaname = current_schema()")))
+    if (!present.exec(QStringLiteral("SELECT indexname FROM pg_indexes WHERE tablename = 'history' AND "
+                                     "schemaname = current_schema()")))
         return fail(QStringLiteral("reading the table's layout"), present.lastError().text());
     QStringList names;
     while (present.next())
@@ -105,7 +107,7 @@ bool HistoryStore::open_central()
     return true;
 }
 
-// Today's older table, unique on (station, local_id), in one transaction:
+// A table of the layout before uids, unique on (station, local_id), in one transaction:
 // each row keeps everything and gets the uid its station's migrated file
 // gives it too, and the uid becomes what is unique. The first station to
 // connect does it; the others find it done once they get the table.
@@ -123,7 +125,8 @@ bool HistoryStore::migrate_central()
         db.rollback();
         return fail(what, why + QStringLiteral(" (tessik-update-tool --sync gives it longer)"));
     };
-    if (migration_limit_ms > 0 && !run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(migration_limit_ms)))
+    if (migration_limit_ms > 0
+        && !run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(migration_limit_ms)))
         return false;
     if (!run(QStringLiteral("LOCK TABLE history IN ACCESS EXCLUSIVE MODE"))
         || !run(QStringLiteral("SELECT 1 FROM information_schema.columns WHERE table_name = 'history' AND "
@@ -166,11 +169,11 @@ bool HistoryStore::insert_central(const QVector<HistoryRow> &rows)
     for (int i = 0; i < rows.size(); ++i)
         values << QLatin1Char('(') + placeholders(names.size()) + QLatin1Char(')');
     QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO history AS kept (%1) VALUES %2 ON CONFLICT (uid) DO UPDATE SET %3 "
-                                  "WHERE kept.result IN ('%4', '%5')")
-                       .arg(names.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")),
-                            take_new_values(changed), QLatin1String(started_result),
-                            QLatin1String(interrupted_result)));
+    insert.prepare(
+        QStringLiteral("INSERT INTO history AS kept (%1) VALUES %2 ON CONFLICT (uid) DO UPDATE SET %3 "
+                       "WHERE kept.result IN ('%4', '%5')")
+            .arg(names.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")),
+                 take_new_values(changed), QLatin1String(started_result), QLatin1String(interrupted_result)));
     for (const HistoryRow &row : rows) {
         insert.addBindValue(row.id);
         for (const QString &name : columns_without_id())

@@ -62,7 +62,8 @@ bool parse_result(const QString &text, HistoryFilter &filter, QString &error)
                                QStringLiteral("aborted"), QStringLiteral("skipped"),
                                QStringLiteral("started"), QStringLiteral("interrupted")};
     if (!words.contains(text)) {
-        error = QStringLiteral("--result needs one of %1, not \"%2\"").arg(words.join(QStringLiteral(", ")), text);
+        error = QStringLiteral("--result needs one of %1, not \"%2\"")
+                    .arg(words.join(QStringLiteral(", ")), text);
         return false;
     }
     filter.result = text;

@@ -24,7 +24,7 @@ struct HistoryRow
     QString image_path;
     qint64 image_size = 0;
     QString image_sha256;
-    QString result;  // ok, failed, aborted, skipped; started while it runs, interrupted once its process is gone
+    QString result;  // ok, failed, aborted, skipped; started, interrupted (its process gone first)
     QString reason;  // reason_code() of the port's end
     int attempt = 0; // 1 for the first try of a port; 0 for a port never tried
     double seconds = 0;

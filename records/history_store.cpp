@@ -178,7 +178,8 @@ bool HistoryStore::open_local()
         || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)"))
         || !migrate_local()
         || !exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS history_uid ON history (uid)"))
-        || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS history_started ON history (writer) WHERE result = '%1'")
+        || !exec(QStringLiteral(
+                     "CREATE INDEX IF NOT EXISTS history_started ON history (writer) WHERE result = '%1'")
                      .arg(QLatin1String(started_result))))
         return false;
     for (const Index &index : indexes) {
@@ -261,7 +262,8 @@ bool HistoryStore::append(HistoryRow &row, const QString &writer)
     for (const QString &name : names)
         sets << name + QStringLiteral(" = ?");
     QSqlQuery update(db), insert(db), id(db);
-    update.prepare(QStringLiteral("UPDATE history SET %1 WHERE uid = ?").arg(sets.join(QStringLiteral(", "))));
+    update.prepare(
+        QStringLiteral("UPDATE history SET %1 WHERE uid = ?").arg(sets.join(QStringLiteral(", "))));
     insert.prepare(QStringLiteral("INSERT INTO history (%1, uid) VALUES (%2)")
                        .arg(names.join(QStringLiteral(", ")), placeholders(names.size() + 1)));
     id.prepare(QStringLiteral("SELECT id FROM history WHERE uid = ?"));
@@ -287,13 +289,14 @@ bool HistoryStore::interrupt_where(const QString &condition, const QVariantList 
     const QString started = QStringLiteral(" WHERE result = '%1' AND ").arg(QLatin1String(started_result));
     const auto run = [this](const QString &statement) { return exec(statement); };
     return in_transaction(run, [&] {
-        return exec_bound(QStringLiteral("INSERT OR IGNORE INTO pending (id) SELECT id FROM history") + started
-                              + condition,
+        return exec_bound(QStringLiteral("INSERT OR IGNORE INTO pending (id) SELECT id FROM history")
+                              + started + condition,
                           values)
-               && exec_bound(QStringLiteral("UPDATE history SET result = '%1', reason = '%2'")
-                                     .arg(QLatin1String(interrupted_result), QLatin1String(interrupted_reason))
-                                 + started + condition,
-                             values);
+               && exec_bound(
+                   QStringLiteral("UPDATE history SET result = '%1', reason = '%2'")
+                           .arg(QLatin1String(interrupted_result), QLatin1String(interrupted_reason))
+                       + started + condition,
+                   values);
     });
 }
 
@@ -336,8 +339,8 @@ bool HistoryStore::mark_sent(const QVector<HistoryRow> &sent)
         return false;
     QSqlQuery done(QSqlDatabase::database(connection, false));
     // A row written again since it was read (its attempt ended meanwhile) stays pending.
-    done.prepare(QStringLiteral(
-        "DELETE FROM pending WHERE id = ? AND (SELECT result FROM history WHERE history.id = pending.id) = ?"));
+    done.prepare(QStringLiteral("DELETE FROM pending WHERE id = ? AND (SELECT result FROM history WHERE "
+                                "history.id = pending.id) = ?"));
     const auto run = [this](const QString &statement) { return exec(statement); };
     return in_transaction(run, [&] {
         for (const HistoryRow &row : sent) {

@@ -41,7 +41,7 @@ public:
     HistoryStore &operator=(const HistoryStore &) = delete;
 
     // Opens the database (creating the file, its folder, its tables when
-    // missing; a table of today's older layout is brought up to date, one
+    // missing; a table of the layout before uids is brought up to date, one
     // of another layout is an error).
     bool open();
     // Local store: writes the row, or the row of the same uid again (an

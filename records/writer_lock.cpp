@@ -19,7 +19,8 @@ QString lock_path(const QString &db_path, const QString &writer_id)
 } // namespace
 
 WriterLock::WriterLock(const QString &db_path)
-    : writer_id(QUuid::createUuid().toString(QUuid::WithoutBraces)), path(lock_path(db_path, writer_id)), file(path)
+    : writer_id(QUuid::createUuid().toString(QUuid::WithoutBraces)), path(lock_path(db_path, writer_id)),
+      file(path)
 {
     // Held for as long as the writer lives: only a gone process makes it stale, never its age.
     file.setStaleLockTime(0);

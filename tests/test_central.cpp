@@ -62,7 +62,7 @@ QSqlDatabase server_connection(const QString &name, const QString &database = QS
     return db;
 }
 
-// A row as today's tool writes it: no uid; the id named id_column.
+// A row as the tool wrote it before uids: the id named id_column.
 bool insert_older_row(QSqlDatabase db, const QString &id_column, const HistoryRow &row)
 {
     QStringList names = history_columns();
@@ -195,10 +195,12 @@ private slots:
         const QString db = dir.filePath("station.sqlite"), station = new_station();
         QProcess tool;
         tool.setProcessEnvironment(tool_environment());
-        tool.start(TESSIK_TOOL_PATH, {"--json", "--file", write_image(dir, 30000), "--port", sim.link(), "--history-db",
-                                      db, "--central-db", server_url(), "--station", station});
+        tool.start(TESSIK_TOOL_PATH,
+                   {"--json", "--file", write_image(dir, 30000), "--port", sim.link(), "--history-db", db,
+                    "--central-db", server_url(), "--station", station});
         QVERIFY(sim.waitForEvent("first_block", 30000));
-        QVERIFY(locker.transaction() && QSqlQuery(locker).exec("LOCK TABLE history IN ACCESS EXCLUSIVE MODE"));
+        QVERIFY(locker.transaction()
+                && QSqlQuery(locker).exec("LOCK TABLE history IN ACCESS EXCLUSIVE MODE"));
         QByteArray out;
         while (!out.contains("\"port_end\"") && tool.waitForReadyRead(60000))
             out += tool.readAllStandardOutput();
@@ -240,30 +242,32 @@ private slots:
         QCOMPARE(attempts, one_to(5));
     }
 
-    // Today's layouts, a station's file and the central table, made by
+    // The layouts before uids, a station's file and the central table, made by
     // hand, are brought up to date in place: nothing is lost, a row the
     // server has stays one, the row the old unique key dropped arrives.
     void an_older_layout_is_brought_up_to_date()
     {
-        const QString name = "today_" + new_station(), station = new_station();
+        const QString name = "before_uids_" + new_station(), station = new_station();
         QVERIFY(QSqlQuery(server_connection("creator")).exec("CREATE DATABASE " + name));
-        const QString columns = "started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, station TEXT NOT NULL, operator "
-            "TEXT NOT NULL, tool_version TEXT NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial TEXT "
-            "NOT NULL, adapter_vid_pid TEXT NOT NULL, module_id TEXT NOT NULL, image_path TEXT NOT NULL, image_size "
-            "INTEGER NOT NULL, image_sha256 TEXT NOT NULL, result TEXT NOT NULL, reason TEXT NOT NULL, attempt INTEGER "
-            "NOT NULL, seconds REAL NOT NULL, crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, "
-            "version_reply TEXT NOT NULL";
-        QSqlDatabase central = server_connection("today", name);
-        QVERIFY(QSqlQuery(central).exec("CREATE TABLE history (id BIGSERIAL PRIMARY KEY, local_id BIGINT NOT NULL, "
-                                        + QString(columns).replace("REAL", "DOUBLE PRECISION")
-                                        + ", UNIQUE (station, local_id))"));
+        const QString columns =
+            "started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, station TEXT NOT NULL, operator TEXT NOT "
+            "NULL, tool_version TEXT NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial "
+            "TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL, module_id TEXT NOT NULL, image_path TEXT NOT "
+            "NULL, image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL, result TEXT NOT NULL, reason "
+            "TEXT NOT NULL, attempt INTEGER NOT NULL, seconds REAL NOT NULL, crc_mode TEXT NOT NULL, rate "
+            "INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL";
+        QSqlDatabase central = server_connection("before_uids", name);
+        QVERIFY(QSqlQuery(central).exec(
+            "CREATE TABLE history (id BIGSERIAL PRIMARY KEY, local_id BIGINT NOT NULL, "
+            + QString(columns).replace("REAL", "DOUBLE PRECISION") + ", UNIQUE (station, local_id))"));
         QTemporaryDir dir;
         const QString files[] = {dir.filePath("a.sqlite"), dir.filePath("b.sqlite")};
         for (int f = 0; f < 2; ++f) {
             QSqlDatabase local = QSqlDatabase::addDatabase("QSQLITE", files[f]);
             local.setDatabaseName(files[f]);
             QVERIFY(local.open() && QSqlQuery(local).exec("CREATE TABLE pending (id INTEGER PRIMARY KEY)"));
-            QVERIFY(QSqlQuery(local).exec("CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, " + columns + ")"));
+            QVERIFY(QSqlQuery(local).exec("CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                          + columns + ")"));
         }
         // a: rows 1 and 2 were sent, 3 waits; b: its row 1 was "sent", and dropped.
         for (int i = 1; i <= 3; ++i) {
@@ -283,8 +287,10 @@ private slots:
         QVERIFY(sync(files[0], url).out.contains("0 pending"));
         QVERIFY(sync(files[1], url).out.contains("sent 1 rows; 0 pending"));
         QSqlQuery kept(central);
-        QVERIFY(kept.exec("SELECT count(*), count(DISTINCT uid), string_agg(attempt::text, ' ' ORDER BY attempt) "
-                          "FROM history") && kept.next());
+        QVERIFY(
+            kept.exec("SELECT count(*), count(DISTINCT uid), string_agg(attempt::text, ' ' ORDER BY attempt) "
+                      "FROM history")
+            && kept.next());
         QCOMPARE(kept.value(0).toInt() * 10 + kept.value(1).toInt(), 44);
         QCOMPARE(kept.value(2).toString(), QStringLiteral("1 2 3 9"));
         QSet<QString> uids;

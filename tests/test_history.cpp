@@ -171,9 +171,11 @@ private slots:
         const QString db = dir.filePath("h.sqlite");
         QProcess tool;
         tool.setProcessEnvironment(tool_environment());
-        tool.start(TESSIK_TOOL_PATH, {"--file", write_image(dir, 200000), "--port", sim.link(), "--history-db", db});
+        tool.start(TESSIK_TOOL_PATH,
+                   {"--file", write_image(dir, 200000), "--port", sim.link(), "--history-db", db});
         QVERIFY(sim.waitForEvent("first_block", 30000));
-        QTRY_COMPARE_WITH_TIMEOUT(stored_rows(db).value(0).result, QString(started_result), 10000); // its writer lives
+        QTRY_COMPARE_WITH_TIMEOUT(stored_rows(db).value(0).result, QString(started_result),
+                                  10000); // its writer lives
         tool.kill();
         QVERIFY(tool.waitForFinished(5000));
         {
@@ -188,7 +190,8 @@ private slots:
         const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
         const QJsonObject row = QJsonDocument::fromJson(lines[0].toUtf8()).object();
-        QCOMPARE(row.value("reason").toString() + ' ' + row.value("port").toString(), "process_gone " + sim.link());
+        QCOMPARE(row.value("reason").toString() + ' ' + row.value("port").toString(),
+                 "process_gone " + sim.link());
         HistoryFilter pending;
         pending.pending = true;
         QCOMPARE(stored_rows(db, pending).size(), 1); // for a central database, as it reads now
