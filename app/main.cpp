@@ -5,10 +5,29 @@
 #include "cli/history_command.h"
 #include "cli/run_signals.h"
 #include "platform/platform.h"
+#include "records/central_url.h"
+#include "records/record_settings.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <cstdio>
+
+namespace {
+
+// A settings file that cannot be used ends the tool before anything starts;
+// the window also shows why, for an operator who started it from a menu.
+int refuse_settings(const QString &error, bool window, int &argc, char **argv)
+{
+    std::fprintf(stderr, "tessik-update-tool: %s\n", qPrintable(error));
+    if (window) {
+        QApplication app(argc, argv);
+        QMessageBox::critical(nullptr, QStringLiteral("tessik-update-tool"), error);
+    }
+    return exit_usage;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -17,7 +36,16 @@ int main(int argc, char *argv[])
     // not valid UTF-8 so that they still open.
     use_byte_keeping_file_names();
     CommandLine line = parse_command_line(command_line_arguments(argc, argv));
-    apply_settings_file(line.records);
+    if (central_db_holds_password(line.records.central_db))
+        std::fprintf(stderr,
+                     "tessik-update-tool: warning: every user can read the password of --central-db in the "
+                     "process list; keep it in PGPASSFILE (~/.pgpass) or in central_db in %s (mode 600)\n",
+                     qPrintable(settings_file_path()));
+    const SettingsFileReport settings = apply_settings_file(line.records);
+    for (const QString &warning : settings.warnings)
+        std::fprintf(stderr, "tessik-update-tool: %s\n", qPrintable(warning));
+    if (!settings.error.isEmpty())
+        return refuse_settings(settings.error, line.mode == CommandLine::Mode::window, argc, argv);
     line.checks.verify = line.checks.verify || line.records.verify;
     prepare_console(line.mode == CommandLine::Mode::window);
 

@@ -85,9 +85,9 @@ struct Options
         QStringLiteral("NAME")};
     QCommandLineOption central_db{
         QStringLiteral("central-db"),
-        QStringLiteral("Also send every history row to this PostgreSQL database "
-                       "(postgresql://user@host:port/dbname); rows wait locally while it "
-                       "cannot be reached."),
+        QStringLiteral("Also send every history row to this PostgreSQL database, a libpq connection "
+                       "string (postgresql://user@host:port/dbname or host=... dbname=... sslmode=...); "
+                       "rows wait locally while it cannot be reached."),
         QStringLiteral("URL")};
     QCommandLineOption sync{
         QStringLiteral("sync"),

@@ -26,13 +26,12 @@ const char *const create_central_table = R"(CREATE TABLE IF NOT EXISTS history (
   CONSTRAINT history_uid_key UNIQUE (uid)))";
 
 // Every call on the central connection is bounded: connecting by libpq's
-// connect_timeout (seconds), each statement by the server's
+// connect_timeout (CentralUrl's default), each statement by the session's
 // statement_timeout, and a link gone silent by TCP keepalives and
 // tcp_user_timeout (TCP only; a Unix socket cannot go silent that way).
-const char *const bounded_connection =
-    "connect_timeout=3;keepalives=1;keepalives_idle=2;keepalives_interval=1;"
-    "keepalives_count=2;tcp_user_timeout=3000;"
-    "options='-c statement_timeout=3000'";
+const char *const silent_link_bounds =
+    "keepalives=1 keepalives_idle=2 keepalives_interval=1 keepalives_count=2 tcp_user_timeout=3000";
+constexpr int statement_limit_ms = 3000;
 
 // The uid that older_row_uid() gives a row of the layout before uids.
 const char *const older_uid_sql =
@@ -57,19 +56,16 @@ bool HistoryStore::open_central()
     QSqlDatabase db = QSqlDatabase::contains(connection)
                           ? QSqlDatabase::database(connection, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-    db.setHostName(url.host);
-    if (url.port > 0)
-        db.setPort(url.port);
-    db.setUserName(url.user);
-    db.setPassword(url.password);
-    db.setDatabaseName(url.database);
-    db.setConnectOptions(QString::fromLatin1(bounded_connection));
+    url.configure(db);
+    // Before the string's own settings: an operator's setting wins.
+    db.setConnectOptions(QString::fromLatin1(silent_link_bounds) + QLatin1Char(' ') + url.driver_options());
     if (!db.open())
         return fail(QStringLiteral("connecting"), db.lastError().text());
     // Stations creating the table at the same moment may collide once.
     bool created = false;
     for (int tries = 0; tries < 3 && !created; ++tries)
         created = exec(QStringLiteral("SET client_min_messages = warning"))
+                  && exec(QStringLiteral("SET statement_timeout = %1").arg(statement_limit_ms))
                   && exec(QString::fromLatin1(create_central_table));
     if (!created)
         return false;

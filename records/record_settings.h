@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Who records, where: the options --history-db, --no-history, --station,
 // --operator and --central-db, for the window too. The settings file fills
@@ -22,6 +23,17 @@ struct RecordSettings
 // $XDG_CONFIG_HOME/tessik-update-tool/settings.ini
 QString settings_file_path();
 
+// What reading the settings file found.
+struct SettingsFileReport
+{
+    QStringList warnings; // lines that were not used (unknown keys, ...); the others were
+    QString error;        // the file is refused and nothing of it is used
+};
+
 // Fills the empty fields from the file's keys station, operator, central_db,
-// history_db and verify. A missing file changes nothing.
-void apply_settings_file(RecordSettings &settings, const QString &path = settings_file_path());
+// history_db and verify: one key=value a line, the value as written (trimmed);
+// lines starting with # or ; are comments, keys under a [section] other than
+// [General] are not read. A missing file changes nothing. A file holding a
+// password that group or others may read is refused, as libpq refuses such a
+// ~/.pgpass.
+SettingsFileReport apply_settings_file(RecordSettings &settings, const QString &path = settings_file_path());

@@ -1,6 +1,7 @@
-// Starts an update like the operator would, then closes the window DELAY_MS
-// later (during the scan or the transfer); exits with the event loop's exit code, as the tool does.
-//   close_during_scan IMAGE PORT DELAY_MS
+// Starts an update like the operator would, then closes the window WHEN
+// milliseconds later (during the scan), or at the first progress shown when
+// WHEN is "progress" (mid-transfer). Exits with the event loop's exit code, as the tool does.
+//   close_during_scan IMAGE PORT WHEN
 
 #include "window_probe.h"
 
@@ -22,6 +23,10 @@ int main(int argc, char *argv[])
     probe.send_file();
     if (!probe.scanning())
         return 4;
-    QTimer::singleShot(QString::fromLocal8Bit(argv[3]).toInt(), &window, &QWidget::close);
+    const QString when = QString::fromLocal8Bit(argv[3]);
+    if (when == QLatin1String("progress")) // queued: not from inside the run's own signal
+        QObject::connect(probe.run(), &UpdateRun::progress, &window, &QWidget::close, Qt::QueuedConnection);
+    else
+        QTimer::singleShot(when.toInt(), &window, &QWidget::close);
     return app.exec();
 }

@@ -4,6 +4,7 @@
 // temporary directory, and reads back what it recorded.
 
 #include <QByteArray>
+#include <algorithm>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -33,6 +34,11 @@ inline int countOccurrences(const QByteArray& hay, const QByteArray& needle)
         ++count;
     return count;
 }
+
+// A bound on waiting for something that must happen only catches a hang: on
+// a busy machine (every test at once, sanitizers, CPU hogs) a second can
+// take thirty, so no such wait is shorter than this.
+inline int atLeastOnABusyMachine(int ms) { return std::max(ms, 30000); }
 
 class SimModule {
 public:
@@ -160,6 +166,7 @@ public:
     // Polls the record while keeping this thread's event loop running.
     bool waitForEvent(const QString& name, int ms)
     {
+        ms = atLeastOnABusyMachine(ms);
         QElapsedTimer timer;
         timer.start();
         while (!hasEvent(name)) {
@@ -180,7 +187,7 @@ public:
 
     bool waitForFinished(int ms)
     {
-        return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);
+        return process_.state() == QProcess::NotRunning || process_.waitForFinished(atLeastOnABusyMachine(ms));
     }
 
     // The simulator's exit code; -1 while running or when it crashed.

@@ -12,7 +12,7 @@ target_link_libraries(test_module_sim PRIVATE Qt5::Test Qt5::Core Qt5::SerialPor
 target_compile_definitions(test_module_sim PRIVATE TESSIK_SIM_PATH="$<TARGET_FILE:tessik-module-sim>")
 add_dependencies(test_module_sim tessik-module-sim)
 add_test(NAME test_module_sim COMMAND test_module_sim)
-set_tests_properties(test_module_sim PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 60)
+set_tests_properties(test_module_sim PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 300)
 
 # The receiver alone, in-process: needs no pty and no simulator binary.
 add_executable(test_xmodem_receiver

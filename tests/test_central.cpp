@@ -325,6 +325,7 @@ private slots:
         QVERIFY(HistoryStore(db).append(one));
         const QStringList cases[] = {{"intruder:s3cr3t@/postgres", "intruder"},
                                      {"tessik:s3cr3t@/nosuchdb", "nosuchdb"},
+                                     {"tessik:s3cr3t@s3cr3t@/nosuchdb", "nosuchdb"},
                                      {"tessik:s3cr3t@/older", "older layout"}};
         for (const QStringList &test : cases) {
             const Run run = sync(db, "postgresql://" + test[0] + "?host=" + server.host);
@@ -332,6 +333,28 @@ private slots:
             QVERIFY2(run.err.contains(test[1]), qPrintable(run.err));
             QVERIFY(!run.err.contains("s3cr3t") && !run.out.contains("s3cr3t"));
             QVERIFY(run.out.contains("sent 0 rows; 1 pending"));
+        }
+    }
+
+    // Any libpq setting reaches the server, in either form; a password
+    // holding spaces or an '@' is not split.
+    void every_setting_reaches_the_server()
+    {
+        const QString host = parse_central_url(server_url()).host;
+        const QString cases[] = {
+            "postgresql://tessik:pw@x@/postgres?host=" + host + "&application_name=line%203&sslmode=disable",
+            "host=" + host + " dbname=postgres user=tessik password='pw \\' x@y' application_name='line 3'",
+        };
+        for (const QString &text : cases) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "probe");
+                parse_central_url(text).configure(db);
+                QVERIFY2(db.open(), qPrintable(text));
+                QSqlQuery query(db);
+                QVERIFY(query.exec("SHOW application_name") && query.next());
+                QCOMPARE(query.value(0).toString(), QString("line 3"));
+            }
+            QSqlDatabase::removeDatabase("probe");
         }
     }
 };

@@ -148,6 +148,32 @@ private slots:
             QVERIFY2(body.contains(QStringLiteral("ttySIM")), qPrintable(body));
     }
 
+    // SIGINT or SIGTERM in the window: every transfer gets CAN CAN, every
+    // port's end is logged, then the event loop ends with the status given.
+    void a_signal_ends_the_window_run_cleanly()
+    {
+        UpdateRig rig;
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(rig.add_module({QStringLiteral("--block-write"), QStringLiteral("20")}));
+        rig.open_window();
+        rig.window->set_parallel(true);
+        rig.choose_image(sample_image(128 * 1000)); // 20 s of block writes
+        rig.update_all();
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(rig.module(i).waitForEvent(QStringLiteral("first_block"), 60000));
+        // As in main: the application's event loop, which the window ends.
+        QTimer::singleShot(0, rig.window.get(), [&rig] { rig.window->end_on_signal(130); });
+        QCOMPARE(QCoreApplication::exec(), 130);
+        QVERIFY(rig.probe->idle());
+        QCOMPARE(rig.log_lines_ending_with(QStringLiteral("对应设备升级失败")), 2);
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(rig.module(i).waitForEvent(QStringLiteral("tool_can"), 10000));
+
+        // With nothing running, at once.
+        QTimer::singleShot(0, rig.window.get(), [&rig] { rig.window->end_on_signal(130); });
+        QCOMPARE(QCoreApplication::exec(), 130);
+    }
+
     // Watch mode: each box counts its units; a module plugged in after the
     // first was taken out is the port's next unit.
     void parallel_watch_counts_units_per_box()

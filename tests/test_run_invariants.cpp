@@ -9,7 +9,9 @@
 #include "wait_until.h"
 
 #include <QJsonArray>
+#include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 
@@ -106,7 +108,14 @@ private slots:
             run.start();
             QVERIFY2(touched.size() == c.started_by_start, row.first);
             QVERIFY2(wait_until([&] { return finished > 0; }, 30000), row.first);
-            QTest::qWait(50); // nothing after the end
+            // Nothing after the end: what it left queued has run and none of its updates still runs.
+            bool later = false;
+            QTimer::singleShot(0, this, [&] { later = true; });
+            const auto settled = [&] {
+                return later && std::none_of(ports.begin(), ports.end(),
+                                             [&](const QString &port) { return run.update_of(port); });
+            };
+            QVERIFY2(wait_until(settled, 30000), row.first);
             QCOMPARE(finished, 1);
             QMap<QString, QString> by_port;
             for (const PortSummary &end : ends)

@@ -121,7 +121,7 @@ private slots:
         bool reported = false;
         QObject::connect(&thread, &Thread::scan_result, [&] { reported = true; });
         thread.start();
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(!escape_rates(sim).isEmpty(), 10000); // in its wait for the first reply
         QElapsedTimer clock;
         clock.start();
         QVERIFY(thread.stop_and_wait(5000));

@@ -50,7 +50,7 @@ private slots:
         HandedOver rig;
         QVERIFY(rig.set_up(QByteArray(10, 'z')));
         rig.pty.send("xC");
-        QTest::qWait(300);
+        QVERIFY(rig.read_again(2));
         QCOMPARE(int(rig.update->xmodem_phase()), 0);
         rig.pty.send("CCC");
         const QByteArray frame = rig.expect(133);

@@ -15,7 +15,7 @@ private slots:
         QVERIFY(rig.set_up(QByteArray(300, 'x'), true));
         rig.pty.send("x"); // not a start request
         rig.clock.advance(59999);
-        QTest::qWait(300);
+        QVERIFY(rig.read_again()); // it has looked at the time since
         QVERIFY(!rig.ended);
         rig.clock.advance(1);
         QVERIFY(wait_until([&] { return rig.ended; }, 5000));
@@ -33,6 +33,7 @@ private slots:
         const QByteArray frame = rig.expect(133);
         QCOMPARE(frame.size(), 133);
         rig.clock.advance(9999);
+        QVERIFY(rig.read_again());
         QVERIFY(rig.pty.receive(1000, 200).isEmpty());
         rig.clock.advance(1);
         for (int i = 0; i < 9; ++i) {

@@ -91,10 +91,11 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TESSIK_EXTRA_PORTS"), sim.link());
         app.setProcessEnvironment(env);
-        app.start(QStringLiteral(TESSIK_CLOSE_DURING_SCAN_PATH), {image, sim.link(), QStringLiteral("9000")});
-        QVERIFY(app.waitForFinished(20000));
+        app.start(QStringLiteral(TESSIK_CLOSE_DURING_SCAN_PATH),
+                  {image, sim.link(), QStringLiteral("progress")}); // once the transfer has begun
+        QVERIFY(app.waitForFinished(60000));
         QCOMPARE(app.exitCode(), 0);
-        QVERIFY(wait_until([&] { return event_time(sim, QStringLiteral("tool_can")) >= 0; }, 1000));
+        QVERIFY(wait_until([&] { return event_time(sim, QStringLiteral("tool_can")) >= 0; }, 10000));
         QVERIFY(event_time(sim, QStringLiteral("first_block")) >= 0);
     }
 };

@@ -3,6 +3,7 @@
 
 #include "sim_harness.h"
 #include "tool_run.h"
+#include "wait_until.h"
 
 #include "cli/command_line.h"
 #include "engine/fixture_loop.h"
@@ -73,6 +74,19 @@ private:
     std::function<void()> hint;
     QObject alive; // a late delivery ends with the line
 };
+
+// The "+++" the module read since its new application started.
+int asks_after_update(const SimModule &sim)
+{
+    QByteArray read;
+    bool started = false;
+    for (const QJsonObject &record : sim.records()) {
+        started = started || record.value(QStringLiteral("event")).toString() == QLatin1String("app_started");
+        if (started && record.value(QStringLiteral("dir")).toString() == QLatin1String("rx"))
+            read += QByteArray::fromHex(record.value(QStringLiteral("hex")).toString().toLatin1());
+    }
+    return countOccurrences(read, "+++");
+}
 
 ProbeOptions quick_probe(ScriptedModule &module)
 {
@@ -205,8 +219,13 @@ private slots:
             QVERIFY(tool.waitForStarted());
             if (!left_in.waitForEvent(QStringLiteral("app_started"), 60000))
                 QFAIL(told());
-            // Long enough for a whole silent round of rates, were it not heard.
-            QTest::qWait(8000);
+            // Nine asks since the update: a whole round of rates, the gone-after
+            // time and the ask that would find it again. Had the tool taken it
+            // for gone, it would have said so before the last of them.
+            if (!wait_until([&] { return asks_after_update(left_in) >= 9; }, 60000))
+                QFAIL(told());
+            QCoreApplication::processEvents(); // what the tool said before them
+            QVERIFY2(!tool.readAllStandardError().contains("module taken out"), "taken out while answering");
             QCOMPARE(left_in.events(QStringLiteral("xmodem")).size(), 1);
             QVERIFY(left_in.received(115200).contains("+++"));
             QCOMPARE(left_in.outData(), file_bytes(image));

@@ -239,7 +239,8 @@ private slots:
 
         listed << QStringLiteral("ttyNEW");
         probe.poll_ports();
-        QTest::qWait(1500); // the watch timer fires meanwhile
+        QSignalSpy watched(probe.port_watch_timer(), &QTimer::timeout);
+        QVERIFY(watched.wait(10000)); // the window's poll, connected first, ran
         QVERIFY(probe.run()->running());
         QCOMPARE(probe.port_table().keys(), QStringList({pty.slave()}));
         QCOMPARE(probe.check_box(0), box);

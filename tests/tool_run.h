@@ -4,6 +4,7 @@
 // output read as JSON Lines.
 
 #include <QFile>
+#include <algorithm>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -43,8 +44,11 @@ inline QProcessEnvironment tool_environment()
     return env;
 }
 
+// timeout_ms only catches a hang: the tool is given at least two minutes,
+// which a started process of it may need on a busy machine.
 inline Run finish(QProcess &tool, int timeout_ms)
 {
+    timeout_ms = std::max(timeout_ms, 120000);
     Run run;
     // A tool that ended while a test ran the event loop is finished already.
     if (tool.state() != QProcess::NotRunning && !tool.waitForFinished(timeout_ms)) {

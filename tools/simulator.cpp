@@ -78,7 +78,6 @@ Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, 
 int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 {
     childMask_ = &childMask;
-    lineFree_ = Clock::now();
     toolRate_ = lineRate(line_.master());
     if (opt_.bootNow) {
         enterBootLoader();

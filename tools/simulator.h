@@ -112,7 +112,7 @@ private:
     TimePoint txClock_;
     std::deque<Chunk> rxQueue_;
     std::deque<InFlight> inFlight_;
-    TimePoint lineFree_;
+    TimePoint lineFree_;                        // free from the start: the journal places every byte
     std::string unplaced_;                      // read, not yet in the journal
     std::deque<JournalRecord> journalRecords_;  // read, waiting for their bytes
     unsigned toolRate_ = 0;
