@@ -6,8 +6,8 @@ constexpr int batch_rows = 200;
 
 } // namespace
 
-CentralSender::CentralSender(HistoryStore &local, const CentralUrl &url, int migration_limit_ms)
-    : local(local), central(url, migration_limit_ms)
+CentralSender::CentralSender(HistoryStore &local, const CentralUrl &url, CentralLimits limits)
+    : local(local), central(url, limits)
 {}
 
 bool CentralSender::send_pending(const std::function<bool()> &may_go_on)

@@ -12,8 +12,7 @@
 class CentralSender
 {
 public:
-    // migration_limit_ms: see HistoryStore.
-    CentralSender(HistoryStore &local, const CentralUrl &url, int migration_limit_ms = 0);
+    CentralSender(HistoryStore &local, const CentralUrl &url, CentralLimits limits = {});
 
     // False when rows stay pending; error() says why. may_go_on is asked
     // before each connection and each batch: false leaves the rest pending.

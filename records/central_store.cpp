@@ -27,11 +27,10 @@ const char *const create_central_table = R"(CREATE TABLE IF NOT EXISTS history (
 
 // Every call on the central connection is bounded: connecting by libpq's
 // connect_timeout (CentralUrl's default), each statement by the session's
-// statement_timeout, and a link gone silent by TCP keepalives and
+// statement_timeout (CentralLimits), and a link gone silent by TCP keepalives and
 // tcp_user_timeout (TCP only; a Unix socket cannot go silent that way).
 const char *const silent_link_bounds =
     "keepalives=1 keepalives_idle=2 keepalives_interval=1 keepalives_count=2 tcp_user_timeout=3000";
-constexpr int statement_limit_ms = 3000;
 
 // The uid that older_row_uid() gives a row of the layout before uids.
 const char *const older_uid_sql =
@@ -65,7 +64,7 @@ bool HistoryStore::open_central()
     bool created = false;
     for (int tries = 0; tries < 3 && !created; ++tries)
         created = exec(QStringLiteral("SET client_min_messages = warning"))
-                  && exec(QStringLiteral("SET statement_timeout = %1").arg(statement_limit_ms))
+                  && exec(QStringLiteral("SET statement_timeout = %1").arg(limits.statement_ms))
                   && exec(QString::fromLatin1(create_central_table));
     if (!created)
         return false;
@@ -121,8 +120,7 @@ bool HistoryStore::migrate_central()
         db.rollback();
         return fail(what, why + QStringLiteral(" (tessik-update-tool --sync gives it longer)"));
     };
-    if (migration_limit_ms > 0
-        && !run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(migration_limit_ms)))
+    if (!run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(limits.migration_ms)))
         return false;
     if (!run(QStringLiteral("LOCK TABLE history IN ACCESS EXCLUSIVE MODE"))
         || !run(QStringLiteral("SELECT 1 FROM information_schema.columns WHERE table_name = 'history' AND "

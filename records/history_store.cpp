@@ -87,8 +87,8 @@ HistoryStore::HistoryStore(const QString &path)
     : is_central(false), file(path), connection(QStringLiteral("history-%1").arg(quintptr(this), 0, 16))
 {}
 
-HistoryStore::HistoryStore(const CentralUrl &central, int migration_limit_ms)
-    : is_central(true), url(central), migration_limit_ms(migration_limit_ms),
+HistoryStore::HistoryStore(const CentralUrl &central, CentralLimits limits)
+    : is_central(true), url(central), limits(limits),
       connection(QStringLiteral("central-%1").arg(quintptr(this), 0, 16))
 {}
 

@@ -24,6 +24,14 @@ struct HistoryStats
 
 class QSqlQuery;
 
+// How long each statement on a central connection may take (milliseconds):
+// a station's sending never waits long; a question asked by hand may.
+struct CentralLimits
+{
+    int statement_ms = 3000;
+    int migration_ms = 3000; // bringing a table of the layout before uids up to date
+};
+
 // The history database: the station's own, one SQLite file in WAL mode, or
 // the central PostgreSQL database of every station. A store is used by the
 // thread that made it (Qt's database connections are per thread). Several
@@ -33,9 +41,7 @@ class HistoryStore
 {
 public:
     explicit HistoryStore(const QString &path);
-    // migration_limit_ms: how long the one statement that brings an older
-    // central table to the current layout may take; 0: as long as any other.
-    explicit HistoryStore(const CentralUrl &central, int migration_limit_ms = 0);
+    explicit HistoryStore(const CentralUrl &central, CentralLimits limits = {});
     ~HistoryStore();
     HistoryStore(const HistoryStore &) = delete;
     HistoryStore &operator=(const HistoryStore &) = delete;
@@ -94,7 +100,7 @@ private:
     const bool is_central;
     const QString file;
     const CentralUrl url;
-    const int migration_limit_ms = 0;
+    const CentralLimits limits;
     const QString connection;
     QString last_error;
     bool opened = false;

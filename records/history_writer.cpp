@@ -20,13 +20,13 @@ HistoryWriter::HistoryWriter(const QString &path, const QString &central_db, QOb
             writer_lock = nullptr;
         },
         Qt::DirectConnection);
-    thread.start();
     if (!central_db.isEmpty()) {
         forwarder = std::make_unique<CentralForwarder>(path, central_db);
         connect(forwarder.get(), &CentralForwarder::failed, this, &HistoryWriter::central_failed,
                 Qt::DirectConnection);
         forwarder->rows_waiting(); // rows left pending earlier go out first
     }
+    thread.start();
 }
 
 HistoryWriter::~HistoryWriter()
