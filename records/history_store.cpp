@@ -204,21 +204,33 @@ bool in_transaction(const std::function<bool(const QString &)> &exec, const std:
 
 } // namespace
 
+bool HistoryStore::has_uid_column(bool &has_uid)
+{
+    QSqlQuery columns(QSqlDatabase::database(connection, false));
+    if (!run_patiently(columns, [&] { return columns.exec(QStringLiteral("PRAGMA table_info(history)")); }))
+        return fail(QStringLiteral("reading the table's layout"), columns.lastError().text());
+    has_uid = false;
+    while (columns.next())
+        has_uid = has_uid || columns.value(1).toString() == QLatin1String("uid");
+    return true;
+}
+
 // A file of the layout before rows had a uid: every row gets the uid made
 // of what identifies it, and is pending, since nothing tells which rows a
-// server has (it keeps one row per uid, so one sent before stays one).
+// server has (it keeps one row per uid, so one sent before stays one). A
+// file of the current layout is not written to (it may be read-only).
 bool HistoryStore::migrate_local()
 {
+    bool has_uid = false;
+    if (!has_uid_column(has_uid))
+        return false;
+    if (has_uid)
+        return true;
     QSqlDatabase db = QSqlDatabase::database(connection, false);
     const auto run = [this](const QString &statement) { return exec(statement); };
     return in_transaction(run, [&] {
-        QSqlQuery columns(db);
-        if (!columns.exec(QStringLiteral("PRAGMA table_info(history)")))
-            return fail(QStringLiteral("reading the table's layout"), columns.lastError().text());
-        bool has_uid = false;
-        while (columns.next())
-            has_uid = has_uid || columns.value(1).toString() == QLatin1String("uid");
-        columns.finish();
+        if (!has_uid_column(has_uid)) // another process may have done it meanwhile
+            return false;
         if (has_uid)
             return true;
         if (!exec(QStringLiteral("ALTER TABLE history ADD COLUMN uid TEXT NOT NULL DEFAULT ''"))

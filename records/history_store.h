@@ -91,6 +91,7 @@ private:
     bool fail(const QString &what, const QString &why);
     bool run_select(QSqlQuery &select, const QString &sql, const QVariantList &values);
     bool open_local();
+    bool has_uid_column(bool &has_uid);
     bool migrate_local();
     bool open_central();
     bool migrate_central();
