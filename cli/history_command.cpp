@@ -10,6 +10,10 @@
 
 namespace {
 
+// Asked for by hand: a query over every station's rows, or bringing an older
+// central table up to date with --sync, may take its time, within bounds.
+constexpr int by_hand_limit_ms = 600000;
+
 // The local history, when there is one; else a message and null.
 std::unique_ptr<HistoryStore> local_store(const CommandLine &line)
 {
@@ -33,7 +37,8 @@ int run_history_query(const CommandLine &line)
     }
     const QString path = line.central ? url.shown() : line.records.resolved_db_path();
     std::unique_ptr<HistoryStore> owned =
-        line.central ? std::make_unique<HistoryStore>(url) : local_store(line);
+        line.central ? std::make_unique<HistoryStore>(url, CentralLimits{by_hand_limit_ms, by_hand_limit_ms})
+                     : local_store(line);
     if (!owned)
         return exit_failed;
     HistoryStore &store = *owned;
@@ -70,7 +75,9 @@ int run_sync(const CommandLine &line)
     std::unique_ptr<HistoryStore> local = local_store(line);
     if (!local)
         return exit_failed;
-    CentralSender sender(*local, parse_central_url(line.records.central_db));
+    CentralLimits limits;
+    limits.migration_ms = by_hand_limit_ms;
+    CentralSender sender(*local, parse_central_url(line.records.central_db), limits);
     const bool all_sent = sender.send_pending();
     HistoryFilter pending;
     pending.pending = true;

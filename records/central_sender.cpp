@@ -6,10 +6,11 @@ constexpr int batch_rows = 200;
 
 } // namespace
 
-CentralSender::CentralSender(HistoryStore &local, const CentralUrl &url) : local(local), central(url)
+CentralSender::CentralSender(HistoryStore &local, const CentralUrl &url, CentralLimits limits)
+    : local(local), central(url, limits)
 {}
 
-bool CentralSender::send_pending()
+bool CentralSender::send_pending(const std::function<bool()> &may_go_on)
 {
     HistoryFilter filter;
     filter.pending = true;
@@ -23,10 +24,13 @@ bool CentralSender::send_pending()
         }
         if (rows.isEmpty())
             return true;
+        if (may_go_on && !may_go_on()) {
+            last_error = QStringLiteral("the tool ended before the server took them");
+            return false;
+        }
         // A connection the server dropped (it was restarted) is made again once, at once.
-        const bool was_open = central.is_open();
         bool taken = central.insert_central(rows);
-        if (!taken && was_open) {
+        if (!taken && central.connection_lost() && (!may_go_on || may_go_on())) {
             central.close();
             taken = central.insert_central(rows);
         }
@@ -35,10 +39,7 @@ bool CentralSender::send_pending()
             central.close(); // a server that went away is connected again next time
             return false;
         }
-        QVector<qint64> ids;
-        for (const HistoryRow &row : qAsConst(rows))
-            ids << row.id;
-        if (!local.mark_sent(ids)) {
+        if (!local.mark_sent(rows)) {
             last_error = local.error();
             return false;
         }

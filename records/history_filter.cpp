@@ -58,10 +58,12 @@ bool parse_sha256_prefix(const QString &text, HistoryFilter &filter, QString &er
 
 bool parse_result(const QString &text, HistoryFilter &filter, QString &error)
 {
-    const QStringList words = {QStringLiteral("ok"), QStringLiteral("failed"), QStringLiteral("aborted"),
-                               QStringLiteral("skipped")};
+    const QStringList words = {QStringLiteral("ok"),      QStringLiteral("failed"),
+                               QStringLiteral("aborted"), QStringLiteral("skipped"),
+                               QStringLiteral("started"), QStringLiteral("interrupted")};
     if (!words.contains(text)) {
-        error = QStringLiteral("--result needs one of ok, failed, aborted, skipped, not \"%1\"").arg(text);
+        error = QStringLiteral("--result needs one of %1, not \"%2\"")
+                    .arg(words.join(QStringLiteral(", ")), text);
         return false;
     }
     filter.result = text;

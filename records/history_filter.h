@@ -8,7 +8,7 @@ struct HistoryFilter
     QString since_utc;     // rows that ended at or after this moment (utc_text form)
     QString sha256_prefix; // lower-case hex
     QString port;
-    QString result; // ok, failed, aborted or skipped
+    QString result; // ok, failed, aborted, skipped, started or interrupted
     QString module_id;
     QString station;
     int limit = -1;       // negative: every row

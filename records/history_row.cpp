@@ -1,6 +1,8 @@
 #include "records/history_row.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QUuid>
 
 namespace {
 
@@ -44,6 +46,7 @@ const Column columns[] = {
     {"rate", Kind::integer, nullptr, nullptr, &HistoryRow::rate, nullptr},
     text_column("verified", &HistoryRow::verified),
     text_column("version_reply", &HistoryRow::version_reply),
+    text_column("uid", &HistoryRow::uid),
 };
 
 const Column *find_column(const QString &name)
@@ -113,4 +116,19 @@ QJsonObject history_json(const HistoryRow &row)
 QString utc_text(const QDateTime &moment)
 {
     return moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QLatin1Char('Z');
+}
+
+QString new_row_uid()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QString older_row_uid(const QString &station, qint64 local_id, const QString &started_utc,
+                      const QString &ended_utc, const QString &port)
+{
+    const QChar unit(0x1f);
+    const QString identity =
+        QStringList{station, QString::number(local_id), started_utc, ended_utc, port}.join(unit);
+    const QByteArray md5 = QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Md5);
+    return QUuid::fromRfc4122(md5).toString(QUuid::WithoutBraces);
 }

@@ -24,7 +24,7 @@ struct HistoryRow
     QString image_path;
     qint64 image_size = 0;
     QString image_sha256;
-    QString result;  // ok, failed, aborted or skipped
+    QString result;  // ok, failed, aborted, skipped; started, interrupted (its process gone first)
     QString reason;  // reason_code() of the port's end
     int attempt = 0; // 1 for the first try of a port; 0 for a port never tried
     double seconds = 0;
@@ -32,7 +32,21 @@ struct HistoryRow
     int rate = 0;          // the application's rate the scan found; 0 if none
     QString verified;      // transfer, boot or version: how far the port's end was proven
     QString version_reply; // the new application's answer to the version command
+    QString uid;           // the row's identity in every database: a UUID made when it is written first
 };
+
+// The result of a row whose attempt runs, and of one whose process ended
+// before the attempt did (killed, crashed, the power lost).
+constexpr char started_result[] = "started";
+constexpr char interrupted_result[] = "interrupted";
+
+// A new row's uid: a random UUID, as text without braces.
+QString new_row_uid();
+// The uid of a row written before rows had one: a UUID made of the row's
+// station, number in its database, times and port, the same wherever it is
+// computed (the central store makes it with md5() in SQL).
+QString older_row_uid(const QString &station, qint64 local_id, const QString &started_utc,
+                      const QString &ended_utc, const QString &port);
 
 // The columns, in table order; the names are those of the database, the
 // JSON objects and the CSV header.

@@ -1,6 +1,7 @@
 #include "records/history_store.h"
 
 #include "records/store_sql.h"
+#include "records/writer_lock.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,7 +29,11 @@ const char *const create_table = R"(CREATE TABLE IF NOT EXISTS history (
   port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL,
   module_id TEXT NOT NULL, image_path TEXT NOT NULL, image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL,
   result TEXT NOT NULL, reason TEXT NOT NULL, attempt INTEGER NOT NULL, seconds REAL NOT NULL,
-  crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL))";
+  crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL,
+  uid TEXT NOT NULL, writer TEXT NOT NULL DEFAULT ''))";
+
+// Why a row was interrupted: its process ended during the attempt.
+constexpr char interrupted_reason[] = "process_gone";
 
 bool is_busy(const QSqlError &error)
 {
@@ -82,8 +87,9 @@ HistoryStore::HistoryStore(const QString &path)
     : is_central(false), file(path), connection(QStringLiteral("history-%1").arg(quintptr(this), 0, 16))
 {}
 
-HistoryStore::HistoryStore(const CentralUrl &central)
-    : is_central(true), url(central), connection(QStringLiteral("central-%1").arg(quintptr(this), 0, 16))
+HistoryStore::HistoryStore(const CentralUrl &central, CentralLimits limits)
+    : is_central(true), url(central), limits(limits),
+      connection(QStringLiteral("central-%1").arg(quintptr(this), 0, 16))
 {}
 
 HistoryStore::~HistoryStore()
@@ -125,6 +131,17 @@ bool HistoryStore::exec(const QString &statement)
     return true;
 }
 
+bool HistoryStore::exec_bound(const QString &statement, const QVariantList &values)
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(statement);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!run_patiently(query, [&] { return query.exec(); }))
+        return fail(statement.section(QLatin1Char(' '), 0, 2), query.lastError().text());
+    return true;
+}
+
 bool HistoryStore::open()
 {
     if (opened)
@@ -158,61 +175,194 @@ bool HistoryStore::open_local()
     // connection is refused as busy however often it is tried.
     mode.finish();
     if (!exec(QString::fromLatin1(create_table))
-        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)")))
+        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)"))
+        || !migrate_local()
+        || !exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS history_uid ON history (uid)"))
+        || !exec(QStringLiteral(
+                     "CREATE INDEX IF NOT EXISTS history_started ON history (writer) WHERE result = '%1'")
+                     .arg(QLatin1String(started_result))))
         return false;
-    for (const char *statement : index_statements) {
-        if (!exec(QString::fromLatin1(statement)))
+    for (const Index &index : indexes) {
+        if (!exec(create_index(index)))
             return false;
     }
     return true;
 }
 
-bool HistoryStore::append(HistoryRow &row, bool pending)
+namespace {
+
+// Runs body in one write transaction; a failure rolls it back.
+bool in_transaction(const std::function<bool(const QString &)> &exec, const std::function<bool()> &body)
+{
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    if (body() && exec(QStringLiteral("COMMIT")))
+        return true;
+    exec(QStringLiteral("ROLLBACK"));
+    return false;
+}
+
+} // namespace
+
+bool HistoryStore::has_uid_column(bool &has_uid)
+{
+    QSqlQuery columns(QSqlDatabase::database(connection, false));
+    if (!run_patiently(columns, [&] { return columns.exec(QStringLiteral("PRAGMA table_info(history)")); }))
+        return fail(QStringLiteral("reading the table's layout"), columns.lastError().text());
+    has_uid = false;
+    while (columns.next())
+        has_uid = has_uid || columns.value(1).toString() == QLatin1String("uid");
+    return true;
+}
+
+// A file of the layout before rows had a uid: every row gets the uid made
+// of what identifies it, and is pending, since nothing tells which rows a
+// server has (it keeps one row per uid, so one sent before stays one). A
+// file of the current layout is not written to (it may be read-only).
+bool HistoryStore::migrate_local()
+{
+    bool has_uid = false;
+    if (!has_uid_column(has_uid))
+        return false;
+    if (has_uid)
+        return true;
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    const auto run = [this](const QString &statement) { return exec(statement); };
+    return in_transaction(run, [&] {
+        if (!has_uid_column(has_uid)) // another process may have done it meanwhile
+            return false;
+        if (has_uid)
+            return true;
+        if (!exec(QStringLiteral("ALTER TABLE history ADD COLUMN uid TEXT NOT NULL DEFAULT ''"))
+            || !exec(QStringLiteral("ALTER TABLE history ADD COLUMN writer TEXT NOT NULL DEFAULT ''")))
+            return false;
+        QSqlQuery old_rows(db);
+        old_rows.setForwardOnly(true);
+        if (!old_rows.exec(QStringLiteral("SELECT id, station, started_utc, ended_utc, port FROM history")))
+            return fail(QStringLiteral("giving the rows their uid"), old_rows.lastError().text());
+        QSqlQuery set_uid(db);
+        set_uid.prepare(QStringLiteral("UPDATE history SET uid = ? WHERE id = ?"));
+        while (old_rows.next()) {
+            const qint64 id = old_rows.value(0).toLongLong();
+            set_uid.addBindValue(older_row_uid(old_rows.value(1).toString(), id, old_rows.value(2).toString(),
+                                               old_rows.value(3).toString(), old_rows.value(4).toString()));
+            set_uid.addBindValue(id);
+            if (!set_uid.exec())
+                return fail(QStringLiteral("giving the rows their uid"), set_uid.lastError().text());
+        }
+        return exec(QStringLiteral("INSERT OR IGNORE INTO pending (id) SELECT id FROM history"));
+    });
+}
+
+bool HistoryStore::append(HistoryRow &row, const QString &writer)
 {
     if (!open())
         return false;
+    if (row.uid.isEmpty())
+        row.uid = new_row_uid();
     QSqlDatabase db = QSqlDatabase::database(connection, false);
-    const QStringList names = columns_without_id();
-    QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO history (%1) VALUES (%2)")
-                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size())));
+    // The row's own values, then its uid: an update first, so that the
+    // row numbers of inserts stay without gaps (an upsert's update uses one).
+    QStringList names = columns_without_id();
+    names.removeOne(QStringLiteral("uid"));
+    names << QStringLiteral("writer");
+    QVariantList values;
     for (const QString &name : names)
-        insert.addBindValue(bound(history_value(row, name)));
+        values << bound(name == QLatin1String("writer") ? QVariant(writer) : history_value(row, name));
+    values << row.uid;
+    QStringList sets;
+    for (const QString &name : names)
+        sets << name + QStringLiteral(" = ?");
+    QSqlQuery update(db), insert(db), id(db);
+    update.prepare(
+        QStringLiteral("UPDATE history SET %1 WHERE uid = ?").arg(sets.join(QStringLiteral(", "))));
+    insert.prepare(QStringLiteral("INSERT INTO history (%1, uid) VALUES (%2)")
+                       .arg(names.join(QStringLiteral(", ")), placeholders(names.size() + 1)));
+    id.prepare(QStringLiteral("SELECT id FROM history WHERE uid = ?"));
+    for (const QVariant &value : values) {
+        update.addBindValue(value);
+        insert.addBindValue(value);
+    }
+    id.addBindValue(row.uid);
+    const auto run = [this](const QString &statement) { return exec(statement); };
     // The row and its place in the queue to the central database go in together.
-    if (pending && !exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return false;
-    if (!run_patiently(insert, [&] { return insert.exec(); })) {
-        const QString why = insert.lastError().text();
-        if (pending)
-            exec(QStringLiteral("ROLLBACK"));
-        return fail(QStringLiteral("writing a row"), why);
-    }
-    row.id = insert.lastInsertId().toLongLong();
-    if (pending) {
-        QSqlQuery queue(db);
-        if (!queue.exec(QStringLiteral("INSERT INTO pending (id) VALUES (%1)").arg(row.id))) {
-            const QString why = queue.lastError().text();
-            exec(QStringLiteral("ROLLBACK"));
-            return fail(QStringLiteral("writing a row"), why);
-        }
-        if (!exec(QStringLiteral("COMMIT"))) {
-            exec(QStringLiteral("ROLLBACK"));
-            return false;
-        }
-    }
-    return true;
+    return in_transaction(run, [&] {
+        if (!update.exec() || (update.numRowsAffected() == 0 && !insert.exec()) || !id.exec() || !id.next())
+            return fail(QStringLiteral("writing a row"),
+                        update.lastError().text() + insert.lastError().text() + id.lastError().text());
+        row.id = id.value(0).toLongLong();
+        id.finish();
+        return exec(QStringLiteral("INSERT OR IGNORE INTO pending (id) VALUES (%1)").arg(row.id));
+    });
 }
 
-bool HistoryStore::mark_sent(const QVector<qint64> &ids)
+bool HistoryStore::interrupt_where(const QString &condition, const QVariantList &values)
 {
-    if (ids.isEmpty())
+    const QString started = QStringLiteral(" WHERE result = '%1' AND ").arg(QLatin1String(started_result));
+    const auto run = [this](const QString &statement) { return exec(statement); };
+    return in_transaction(run, [&] {
+        return exec_bound(QStringLiteral("INSERT OR IGNORE INTO pending (id) SELECT id FROM history")
+                              + started + condition,
+                          values)
+               && exec_bound(
+                   QStringLiteral("UPDATE history SET result = '%1', reason = '%2'")
+                           .arg(QLatin1String(interrupted_result), QLatin1String(interrupted_reason))
+                       + started + condition,
+                   values);
+    });
+}
+
+bool HistoryStore::interrupt_rows_of(const QString &writer)
+{
+    return open() && interrupt_where(QStringLiteral("writer = ?"), {writer});
+}
+
+bool HistoryStore::settle_interrupted()
+{
+    if (is_central)
         return true;
     if (!open())
         return false;
-    QStringList list;
-    for (const qint64 id : ids)
-        list << QString::number(id);
-    return exec(QStringLiteral("DELETE FROM pending WHERE id IN (%1)").arg(list.join(QLatin1Char(','))));
+    QSqlQuery writers(QSqlDatabase::database(connection, false));
+    if (!run_select(writers,
+                    QStringLiteral("SELECT DISTINCT writer FROM history WHERE result = '%1'")
+                        .arg(QLatin1String(started_result)),
+                    {}))
+        return false;
+    QStringList gone;
+    while (writers.next()) {
+        const QString writer = writers.value(0).toString();
+        if (!WriterLock::is_alive(file, writer))
+            gone << writer;
+    }
+    writers.finish();
+    for (const QString &writer : qAsConst(gone)) {
+        if (!interrupt_where(QStringLiteral("writer = ?"), {writer}))
+            return false;
+    }
+    return true;
+}
+
+bool HistoryStore::mark_sent(const QVector<HistoryRow> &sent)
+{
+    if (sent.isEmpty())
+        return true;
+    if (!open())
+        return false;
+    QSqlQuery done(QSqlDatabase::database(connection, false));
+    // A row written again since it was read (its attempt ended meanwhile) stays pending.
+    done.prepare(QStringLiteral("DELETE FROM pending WHERE id = ? AND (SELECT result FROM history WHERE "
+                                "history.id = pending.id) = ?"));
+    const auto run = [this](const QString &statement) { return exec(statement); };
+    return in_transaction(run, [&] {
+        for (const HistoryRow &row : sent) {
+            done.addBindValue(row.id);
+            done.addBindValue(row.result);
+            if (!done.exec())
+                return fail(QStringLiteral("marking rows sent"), done.lastError().text());
+        }
+        return true;
+    });
 }
 
 bool HistoryStore::run_select(QSqlQuery &select, const QString &sql, const QVariantList &values)
@@ -231,6 +381,8 @@ bool HistoryStore::rows(const HistoryFilter &filter, QVector<HistoryRow> &out)
     out.clear();
     if (!open())
         return false;
+    // A file this reader may not write is still read, its rows as they are.
+    settle_interrupted();
     QVariantList values;
     QStringList columns = history_columns();
     columns[0] = id_column();
@@ -259,6 +411,7 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
     out.clear();
     if (!open())
         return false;
+    settle_interrupted();
     QVariantList values;
     // A module known by its identity is one unit however often it was
     // flashed: its first attempt is its first pass, its last one its end.
@@ -282,7 +435,8 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
                        " SUM(CASE WHEN pass = 1 THEN 1 ELSE 0 END),"
                        " SUM(CASE WHEN result = 'ok' AND from_last = 1 THEN 1 ELSE 0 END),"
                        " SUM(CASE WHEN pass = 1 AND result = 'ok' THEN 1 ELSE 0 END),"
-                       " AVG(CASE WHEN result <> 'skipped' THEN seconds END)"
+                       // The time of an attempt that ran, and ran to its end.
+                       " AVG(CASE WHEN result NOT IN ('skipped', 'started', 'interrupted') THEN seconds END)"
                        " FROM (")
         + tried
         + QStringLiteral(

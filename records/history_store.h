@@ -25,6 +25,14 @@ struct HistoryStats
 
 class QSqlQuery;
 
+// How long each statement on a central connection may take (milliseconds):
+// a station's sending never waits long; a question asked by hand may.
+struct CentralLimits
+{
+    int statement_ms = 3000;
+    int migration_ms = 3000; // bringing a table of the layout before uids up to date
+};
+
 // The history database: the station's own, one SQLite file in WAL mode, or
 // the central PostgreSQL database of every station. A store is used by the
 // thread that made it (Qt's database connections are per thread). Several
@@ -34,29 +42,42 @@ class HistoryStore
 {
 public:
     explicit HistoryStore(const QString &path);
-    explicit HistoryStore(const CentralUrl &central);
+    explicit HistoryStore(const CentralUrl &central, CentralLimits limits = {});
     ~HistoryStore();
     HistoryStore(const HistoryStore &) = delete;
     HistoryStore &operator=(const HistoryStore &) = delete;
 
     // Opens the database (creating the file, its folder, its tables when
-    // missing; a central table of another layout is an error).
+    // missing; a table of the layout before uids is brought up to date, one
+    // of another layout is an error).
     bool open();
-    // Appends the row and sets its id; pending: it is still to be sent to
-    // the central database (local store only).
-    bool append(HistoryRow &row, bool pending = false);
+    // Local store: writes the row, or the row of the same uid again (an
+    // attempt's end completes the row of its start), and sets its id and,
+    // when it had none, its uid. writer: the WriterLock id of the process,
+    // for a row that is started. Each change is pending: still to be sent to
+    // a central database, until one confirmed it.
+    bool append(HistoryRow &row, const QString &writer = QString());
     // out holds exactly the rows that match (none on failure), newest first
     // unless the filter says otherwise: asked again, it is not added to.
     bool rows(const HistoryFilter &filter, QVector<HistoryRow> &out);
     bool stats(const HistoryFilter &filter, QVector<HistoryStats> &out);
 
-    // Local store: the rows the central database confirmed are no longer pending.
-    bool mark_sent(const QVector<qint64> &ids);
-    // Central store: inserts the rows of a station in one transaction; a row
-    // already there (same station and local id) is left as it is.
+    // Local store: the rows started by writers that are gone become
+    // interrupted (and pending again). rows() and stats() do it first.
+    bool settle_interrupted();
+    // Local store: the rows of this writer still started become interrupted
+    // (its process ends with an attempt open).
+    bool interrupt_rows_of(const QString &writer);
+    // Local store: the rows the central database confirmed are no longer
+    // pending, unless they changed since they were read.
+    bool mark_sent(const QVector<HistoryRow> &sent);
+    // Central store: inserts the rows in one statement; a row already there
+    // (the same uid) is replaced only while it is started or interrupted.
     bool insert_central(const QVector<HistoryRow> &rows);
     // Drops the connection; the next use opens it again.
     void close();
+    // Central store: the server dropped the open connection (it was restarted).
+    bool connection_lost() const;
 
     bool central() const { return is_central; }
     bool is_open() const { return opened; }
@@ -67,15 +88,21 @@ public:
 
 private:
     bool exec(const QString &statement);
+    bool exec_bound(const QString &statement, const QVariantList &values);
     bool fail(const QString &what, const QString &why);
     bool run_select(QSqlQuery &select, const QString &sql, const QVariantList &values);
     bool open_local();
+    bool has_uid_column(bool &has_uid);
+    bool migrate_local();
     bool open_central();
+    bool migrate_central();
+    bool interrupt_where(const QString &condition, const QVariantList &values);
     QString id_column() const;
 
     const bool is_central;
     const QString file;
     const CentralUrl url;
+    const CentralLimits limits;
     const QString connection;
     QString last_error;
     bool opened = false;

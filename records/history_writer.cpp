@@ -1,39 +1,32 @@
 #include "records/history_writer.h"
 
-#include "records/central_sender.h"
+#include "records/central_forwarder.h"
 #include "records/history_store.h"
+#include "records/writer_lock.h"
 
 #include <QMetaObject>
-#include <QTimer>
-
-namespace {
-
-constexpr int central_retry_ms = 15000;
-
-} // namespace
 
 HistoryWriter::HistoryWriter(const QString &path, const QString &central_db, QObject *parent)
-    : QObject(parent), db_path(path), worker(new QObject), central(parse_central_url(central_db)),
-      has_central(!central_db.isEmpty())
+    : QObject(parent), db_path(path), worker(new QObject)
 {
     thread.setObjectName(QStringLiteral("history"));
     worker->moveToThread(&thread);
     connect(
         &thread, &QThread::finished, worker,
         [this] {
-            delete retry; // on the thread that made them
-            delete sender;
-            delete store;
-            retry = nullptr;
-            sender = nullptr;
+            delete store; // on the thread that made them
+            delete writer_lock;
             store = nullptr;
+            writer_lock = nullptr;
         },
         Qt::DirectConnection);
+    if (!central_db.isEmpty()) {
+        forwarder = std::make_unique<CentralForwarder>(path, central_db);
+        connect(forwarder.get(), &CentralForwarder::failed, this, &HistoryWriter::central_failed,
+                Qt::DirectConnection);
+        forwarder->rows_waiting(); // rows left pending earlier go out first
+    }
     thread.start();
-    // Rows left pending by an earlier run go out first.
-    if (has_central)
-        QMetaObject::invokeMethod(
-            worker, [this] { send_to_central(); }, Qt::QueuedConnection);
 }
 
 HistoryWriter::~HistoryWriter()
@@ -52,30 +45,52 @@ void HistoryWriter::record(const HistoryRow &row)
 
 void HistoryWriter::finish()
 {
-    if (!thread.isRunning())
-        return;
-    // Queued after every row, so the thread ends once they are through.
-    QMetaObject::invokeMethod(
-        worker, [this] { thread.quit(); }, Qt::QueuedConnection);
-    thread.wait();
+    if (thread.isRunning()) {
+        // Queued after every row, so the thread ends once they are through.
+        QMetaObject::invokeMethod(
+            worker,
+            [this] {
+                end_rows();
+                thread.quit();
+            },
+            Qt::QueuedConnection);
+        thread.wait();
+    }
+    if (forwarder)
+        forwarder->stop();
 }
 
 bool HistoryWriter::open_store()
 {
-    if (!store)
+    if (!store) {
         store = new HistoryStore(db_path);
-    return store->open();
+        writer_lock = new WriterLock(db_path);
+    }
+    if (!store->open())
+        return false;
+    // Held from before this writer's first row; a lock that cannot be made
+    // leaves its started rows to be read as interrupted until they end.
+    if (!writer_lock->held() && writer_lock->hold())
+        WriterLock::remove_stale(db_path);
+    return true;
+}
+
+// An attempt the process ends with (the window closed during it) did not end either.
+void HistoryWriter::end_rows()
+{
+    if (store && store->is_open() && store->interrupt_rows_of(writer_lock->id()) && forwarder)
+        forwarder->rows_waiting();
 }
 
 void HistoryWriter::write(HistoryRow row)
 {
-    if (open_store() && store->append(row, has_central)) {
+    if (open_store() && store->append(row, writer_lock->id())) {
         {
             QMutexLocker lock(&mutex);
             ++rows_written;
         }
-        if (has_central && !(retry && retry->isActive()))
-            send_to_central();
+        if (forwarder)
+            forwarder->rows_waiting();
         return;
     }
     QString message;
@@ -88,32 +103,6 @@ void HistoryWriter::write(HistoryRow row)
         message = first_failure;
     }
     emit failed(message);
-}
-
-void HistoryWriter::send_to_central()
-{
-    if (!open_store())
-        return;
-    if (!sender)
-        sender = new CentralSender(*store, central);
-    if (sender->send_pending()) {
-        if (retry)
-            retry->stop();
-        return;
-    }
-    if (!retry) {
-        retry = new QTimer;
-        retry->setInterval(central_retry_ms);
-        connect(retry, &QTimer::timeout, worker, [this] { send_to_central(); });
-    }
-    retry->start();
-    if (central_told)
-        return;
-    central_told = true;
-    emit central_failed(
-        QStringLiteral("cannot send the history to the central database %1 (%2); the rows stay "
-                       "pending and are sent later")
-            .arg(central.shown(), sender->error()));
 }
 
 bool HistoryWriter::has_failed() const

@@ -1,23 +1,24 @@
 #pragma once
 
-#include "records/central_url.h"
 #include "records/history_row.h"
 
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <memory>
 
-class CentralSender;
+class CentralForwarder;
 class HistoryStore;
-class QTimer;
+class WriterLock;
 
 // Writes history rows on a thread of its own, so that a port never waits
-// for the database: record() only queues the row. The first row that
-// cannot be written is reported once, through failed(); the rows after it
-// are still tried. With a central database each row is committed locally
-// first, then sent from the same thread; while the server cannot be
-// reached the rows stay pending and are tried again now and then.
+// for the database: record() only queues the row. A row recorded again
+// with the same uid replaces it (the start of an attempt, then its end).
+// The first row that cannot be written is reported once, through failed();
+// the rows after it are still tried. With a central database the rows go
+// out from a thread and a connection of their own (CentralForwarder): the
+// local rows never wait behind the network.
 class HistoryWriter : public QObject
 {
     Q_OBJECT
@@ -28,7 +29,9 @@ public:
     ~HistoryWriter() override; // finish()
 
     void record(const HistoryRow &row);
-    // Waits until every queued row is written or has failed.
+    // Waits until every queued row is written or has failed; rows still
+    // started become interrupted. Then the central database gets a few
+    // seconds for the rows still pending.
     void finish();
 
     QString path() const { return db_path; }
@@ -46,17 +49,14 @@ signals:
 private:
     void write(HistoryRow row);
     bool open_store();
-    void send_to_central();
+    void end_rows();
 
     const QString db_path;
     QThread thread;
-    QObject *worker; // lives on the thread; the store is made there
-    const CentralUrl central;
-    const bool has_central;
+    QObject *worker; // lives on the thread; the store and the lock are made there
     HistoryStore *store = nullptr;
-    CentralSender *sender = nullptr;
-    QTimer *retry = nullptr;
-    bool central_told = false;
+    WriterLock *writer_lock = nullptr;
+    std::unique_ptr<CentralForwarder> forwarder;
     mutable QMutex mutex;
     QString first_failure;
     int rows_written = 0;

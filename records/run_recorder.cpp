@@ -38,7 +38,7 @@ RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *par
 
 void RunRecorder::watch(UpdateRun *run)
 {
-    connect(run, &UpdateRun::port_started, this, &RunRecorder::forget);
+    connect(run, &UpdateRun::port_started, this, &RunRecorder::start_attempt);
     connect(run, &UpdateRun::facts_known, this,
             [this](const QString &port, const PortFacts &found) { facts[port] = found; });
     connect(run, &UpdateRun::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
@@ -53,17 +53,26 @@ void RunRecorder::watch(UpdateRun *run)
 
 void RunRecorder::watch(FixtureLoop *station)
 {
-    connect(station, &FixtureLoop::attempt_started, this, &RunRecorder::forget);
+    connect(station, &FixtureLoop::attempt_started, this, &RunRecorder::start_attempt);
     connect(station, &FixtureLoop::facts_known, this,
             [this](const QString &port, const PortFacts &found) { facts[port] = found; });
     connect(station, &FixtureLoop::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
     connect(station, &FixtureLoop::attempt_finished, this, &RunRecorder::record_end);
 }
 
-void RunRecorder::forget(const QString &port)
+void RunRecorder::start_attempt(const QString &port, int attempt)
 {
     rates.remove(port);
     facts.remove(port);
+    if (!writer)
+        return;
+    HistoryRow row = row_of_port(port);
+    row.uid = new_row_uid();
+    row.started_utc = row.ended_utc = utc_text(QDateTime::currentDateTimeUtc());
+    row.result = QString::fromLatin1(started_result);
+    row.attempt = attempt;
+    open[port] = row;
+    writer->record(row);
 }
 
 void RunRecorder::record_end(const QString &port, int attempt, PortResult result, FailReason reason,
@@ -71,15 +80,13 @@ void RunRecorder::record_end(const QString &port, int attempt, PortResult result
 {
     if (writer)
         writer->record(row_of(port, attempt, result, reason, seconds));
+    open.remove(port);
 }
 
-HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult result, FailReason reason,
-                               double seconds) const
+// What every row of the port holds, whatever its attempt.
+HistoryRow RunRecorder::row_of_port(const QString &port) const
 {
-    const QDateTime ended = QDateTime::currentDateTimeUtc();
     HistoryRow row;
-    row.started_utc = utc_text(ended.addMSecs(-qint64(seconds * 1000)));
-    row.ended_utc = utc_text(ended);
     row.station = context.station;
     row.operator_name = context.operator_name;
     row.tool_version = context.tool_version;
@@ -95,6 +102,19 @@ HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult resu
     row.image_path = context.image_path;
     row.image_size = context.image_size;
     row.image_sha256 = context.image_sha256;
+    return row;
+}
+
+HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult result, FailReason reason,
+                               double seconds) const
+{
+    const QDateTime ended = QDateTime::currentDateTimeUtc();
+    const auto started = open.constFind(port);
+    const bool was_started = started != open.cend() && started->attempt == attempt;
+    HistoryRow row = row_of_port(port);
+    row.uid = was_started ? started->uid : new_row_uid();
+    row.started_utc = was_started ? started->started_utc : utc_text(ended.addMSecs(-qint64(seconds * 1000)));
+    row.ended_utc = utc_text(ended);
     row.result = history_result(result, reason);
     row.reason = QString::fromLatin1(reason_code(reason));
     row.attempt = attempt;

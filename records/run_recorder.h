@@ -30,8 +30,10 @@ struct RunContext
 // The image's size and SHA-256 into the context; false when it cannot be read.
 bool describe_image(const QString &path, RunContext &context);
 
-// Turns the ends of a run's ports into history rows: one per attempt, and
-// one for each port the run skipped; of a station's units, one per attempt.
+// Turns a run's ports into history rows: one per attempt, and one for each
+// port the run skipped; of a station's units, one per attempt. An
+// attempt's row is written when it starts (result started) and completed
+// when it ends, so a process killed during it leaves its row.
 class RunRecorder : public QObject
 {
     Q_OBJECT
@@ -44,18 +46,21 @@ public:
     // A port's end the run never saw (a port that did not appear in time).
     void record_end(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
 
-    // The row of an attempt's end, before it is queued.
+    // The row of an attempt's end, before it is queued: the row its start
+    // wrote, completed.
     HistoryRow row_of(const QString &port, int attempt, PortResult result, FailReason reason,
                       double seconds) const;
 
 private:
-    void forget(const QString &port);
+    void start_attempt(const QString &port, int attempt);
+    HistoryRow row_of_port(const QString &port) const;
 
     HistoryWriter *writer;
     RunContext context;
     QVector<AdapterDetails> adapters; // listed once, and only when rows are written
     QMap<QString, int> rates;         // the rate each port's current attempt found
     QMap<QString, PortFacts> facts;   // what each port's current attempt found out
+    QMap<QString, HistoryRow> open;   // the row of each port's attempt under way
 };
 
 // The word of a port's end in the history: ok, failed, aborted or skipped.

@@ -12,11 +12,23 @@
 
 namespace store_sql {
 
-inline const char *const index_statements[] = {
-    "CREATE INDEX IF NOT EXISTS history_ended ON history (ended_utc)",
-    "CREATE INDEX IF NOT EXISTS history_image ON history (image_sha256)",
-    "CREATE INDEX IF NOT EXISTS history_module ON history (module_id)",
+struct Index
+{
+    const char *name;
+    const char *column;
 };
+
+inline const Index indexes[] = {
+    {"history_ended", "ended_utc"},
+    {"history_image", "image_sha256"},
+    {"history_module", "module_id"},
+};
+
+inline QString create_index(const Index &index)
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON history (%2)")
+        .arg(QLatin1String(index.name), QLatin1String(index.column));
+}
 
 inline QStringList columns_without_id()
 {
@@ -29,6 +41,15 @@ inline QStringList columns_without_id()
 inline QVariant bound(const QVariant &value)
 {
     return value.isNull() ? QVariant(QStringLiteral("")) : value;
+}
+
+// "a = excluded.a, b = excluded.b, ...": an upsert's new values.
+inline QString take_new_values(const QStringList &names)
+{
+    QStringList sets;
+    for (const QString &name : names)
+        sets << name + QStringLiteral(" = excluded.") + name;
+    return sets.join(QStringLiteral(", "));
 }
 
 inline QString placeholders(int count)

@@ -2,12 +2,14 @@
 // one and names it in TESSIK_TEST_PG_URL): stations writing at once, the
 // server going away and coming back, --sync, rows sent twice.
 
+#include "records/store_sql.h"
 #include "sim_harness.h"
 #include "station_writers.h"
 #include "tool_run.h"
 
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 #include <QtTest>
@@ -45,6 +47,37 @@ QVector<int> one_to(int n)
     QVector<int> list(n);
     std::iota(list.begin(), list.end(), 1);
     return list;
+}
+
+// A connection of the test's own to the server, to its database or another.
+QSqlDatabase server_connection(const QString &name, const QString &database = QString())
+{
+    const CentralUrl server = parse_central_url(server_url());
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
+    db.setHostName(server.host);
+    db.setUserName(server.user);
+    db.setDatabaseName(database.isEmpty() ? server.database : database);
+    if (!db.open())
+        qWarning() << db.lastError().text();
+    return db;
+}
+
+// A row as the tool wrote it before uids: the id named id_column.
+bool insert_older_row(QSqlDatabase db, const QString &id_column, const HistoryRow &row)
+{
+    QStringList names = history_columns();
+    names.removeOne("uid");
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO history (%1, %2) VALUES (%3)")
+                       .arg(id_column, names.mid(1).join(','), store_sql::placeholders(names.size())));
+    for (const QString &name : names)
+        insert.addBindValue(store_sql::bound(history_value(row, name)));
+    return insert.exec();
+}
+
+QString new_station()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
 }
 
 Run sync(const QString &db, const QString &central = server_url())
@@ -150,6 +183,123 @@ private slots:
         QCOMPARE(unreachable.size(), 0);
     }
 
+    // A maintenance job holds the table during a run: the run ends within
+    // a few seconds all the same, with one message, and its row waits.
+    void a_locked_table_holds_no_run()
+    {
+        QVERIFY(HistoryStore(parse_central_url(server_url())).open()); // the table exists
+        QSqlDatabase locker = server_connection("locker");
+        SimModule sim({"--app-baud", "115200", "--pace"});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString db = dir.filePath("station.sqlite"), station = new_station();
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.start(TESSIK_TOOL_PATH,
+                   {"--json", "--file", write_image(dir, 30000), "--port", sim.link(), "--history-db", db,
+                    "--central-db", server_url(), "--station", station});
+        QVERIFY(sim.waitForEvent("first_block", 30000));
+        QVERIFY(locker.transaction()
+                && QSqlQuery(locker).exec("LOCK TABLE history IN ACCESS EXCLUSIVE MODE"));
+        QByteArray out;
+        while (!out.contains("\"port_end\"") && tool.waitForReadyRead(60000))
+            out += tool.readAllStandardOutput();
+        QElapsedTimer ending;
+        ending.start();
+        const Run run = finish(tool, 60000);
+        QCOMPARE(run.exit_code, 0);
+        QVERIFY2(ending.elapsed() < 10000, qPrintable(QString::number(ending.elapsed())));
+        QCOMPARE(run.err.count("rows stay pending"), 1);
+        QVERIFY(locker.rollback());
+        HistoryFilter pending;
+        pending.pending = true;
+        QCOMPARE(stored_rows(db, pending).value(0).result, QStringLiteral("ok"));
+        QVERIFY(sync(db).out.contains("sent 1 rows; 0 pending"));
+        QCOMPARE(central_attempts(station), one_to(1));
+    }
+
+    // Two history files of one station (a reinstall, another login) number
+    // their rows alike: every row arrives, and the rows kept before a
+    // central database was named go on the first --sync.
+    void rows_of_two_files_of_one_station_all_arrive()
+    {
+        QTemporaryDir dir;
+        const QString station = new_station();
+        {
+            HistoryWriter first(dir.filePath("first.sqlite"), server_url());
+            for (int i = 1; i <= 3; ++i)
+                first.record(row(station, i));
+        }
+        HistoryStore second(dir.filePath("second.sqlite"));
+        for (int i = 4; i <= 5; ++i) {
+            HistoryRow each = row(station, i);
+            QVERIFY(second.append(each));
+        }
+        QVERIFY(sync(dir.filePath("first.sqlite")).out.contains("0 pending"));
+        QVERIFY(sync(dir.filePath("second.sqlite")).out.contains("sent 2 rows; 0 pending"));
+        QVector<int> attempts = central_attempts(station);
+        std::sort(attempts.begin(), attempts.end());
+        QCOMPARE(attempts, one_to(5));
+    }
+
+    // The layouts before uids, a station's file and the central table, made by
+    // hand, are brought up to date in place: nothing is lost, a row the
+    // server has stays one, the row the old unique key dropped arrives.
+    void an_older_layout_is_brought_up_to_date()
+    {
+        const QString name = "before_uids_" + new_station(), station = new_station();
+        QVERIFY(QSqlQuery(server_connection("creator")).exec("CREATE DATABASE " + name));
+        const QString columns =
+            "started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, station TEXT NOT NULL, operator TEXT NOT "
+            "NULL, tool_version TEXT NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial "
+            "TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL, module_id TEXT NOT NULL, image_path TEXT NOT "
+            "NULL, image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL, result TEXT NOT NULL, reason "
+            "TEXT NOT NULL, attempt INTEGER NOT NULL, seconds REAL NOT NULL, crc_mode TEXT NOT NULL, rate "
+            "INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL";
+        QSqlDatabase central = server_connection("before_uids", name);
+        QVERIFY(QSqlQuery(central).exec(
+            "CREATE TABLE history (id BIGSERIAL PRIMARY KEY, local_id BIGINT NOT NULL, "
+            + QString(columns).replace("REAL", "DOUBLE PRECISION") + ", UNIQUE (station, local_id))"));
+        QTemporaryDir dir;
+        const QString files[] = {dir.filePath("a.sqlite"), dir.filePath("b.sqlite")};
+        for (int f = 0; f < 2; ++f) {
+            QSqlDatabase local = QSqlDatabase::addDatabase("QSQLITE", files[f]);
+            local.setDatabaseName(files[f]);
+            QVERIFY(local.open() && QSqlQuery(local).exec("CREATE TABLE pending (id INTEGER PRIMARY KEY)"));
+            QVERIFY(QSqlQuery(local).exec("CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                          + columns + ")"));
+        }
+        // a: rows 1 and 2 were sent, 3 waits; b: its row 1 was "sent", and dropped.
+        for (int i = 1; i <= 3; ++i) {
+            HistoryRow each = row(station, i);
+            each.id = i;
+            QVERIFY(insert_older_row(QSqlDatabase::database(files[0]), "id", each));
+            QVERIFY(i == 3 || insert_older_row(central, "local_id", each));
+        }
+        QVERIFY(QSqlQuery(QSqlDatabase::database(files[0])).exec("INSERT INTO pending VALUES (3)"));
+        HistoryRow dropped = row(station, 9, "p", "ab", "ok", "2026-02-02T00:00:00.000Z");
+        dropped.id = 1;
+        QVERIFY(insert_older_row(QSqlDatabase::database(files[1]), "id", dropped));
+        for (const QString &file : files)
+            QSqlDatabase::removeDatabase(file);
+
+        const QString url = QString(server_url()).replace("/postgres?", "/" + name + "?");
+        QVERIFY(sync(files[0], url).out.contains("0 pending"));
+        QVERIFY(sync(files[1], url).out.contains("sent 1 rows; 0 pending"));
+        QSqlQuery kept(central);
+        QVERIFY(
+            kept.exec("SELECT count(*), count(DISTINCT uid), string_agg(attempt::text, ' ' ORDER BY attempt) "
+                      "FROM history")
+            && kept.next());
+        QCOMPARE(kept.value(0).toInt() * 10 + kept.value(1).toInt(), 44);
+        QCOMPARE(kept.value(2).toString(), QStringLiteral("1 2 3 9"));
+        QSet<QString> uids;
+        for (const HistoryRow &each : stored_rows(files[0]))
+            uids.insert(each.uid);
+        QCOMPARE(uids.size(), 3);
+        QVERIFY(!uids.contains(QString()));
+    }
+
     // A refused login, an unknown database and a table of an older layout:
     // one clear message without the password, the rows stay pending.
     void a_server_that_cannot_take_the_rows_leaves_them_pending()
@@ -172,7 +322,7 @@ private slots:
         QTemporaryDir dir;
         const QString db = dir.filePath("station.sqlite");
         HistoryRow one = row("s", 1);
-        QVERIFY(HistoryStore(db).append(one, true));
+        QVERIFY(HistoryStore(db).append(one));
         const QStringList cases[] = {{"intruder:s3cr3t@/postgres", "intruder"},
                                      {"tessik:s3cr3t@/nosuchdb", "nosuchdb"},
                                      {"tessik:s3cr3t@s3cr3t@/nosuchdb", "nosuchdb"},

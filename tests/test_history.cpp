@@ -10,6 +10,8 @@
 
 #include <QCryptographicHash>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 const QStringList quick = {"--app-baud", "115200"};
@@ -213,6 +215,42 @@ private slots:
         run = run_tool({"--file", write_image(dir, 300), "--port", sim.link(), "--expect-sha256", QString(64, '0')});
         QCOMPARE(run.exit_code, int(exit_usage));
         QVERIFY(run.err.contains("no port was touched") && sim.received().isEmpty());
+    }
+
+    // Killed during the transfer: the file is sound, and the attempt's row,
+    // written at its start, reads interrupted from then on.
+    void a_killed_run_leaves_an_interrupted_row()
+    {
+        SimModule sim(quick + QStringList{"--pace"});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const QString db = dir.filePath("h.sqlite");
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.start(TESSIK_TOOL_PATH,
+                   {"--file", write_image(dir, 200000), "--port", sim.link(), "--history-db", db});
+        QVERIFY(sim.waitForEvent("first_block", 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(stored_rows(db).value(0).result, QString(started_result),
+                                  10000); // its writer lives
+        tool.kill();
+        QVERIFY(tool.waitForFinished(5000));
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "raw");
+            raw.setDatabaseName(db);
+            QSqlQuery check(raw);
+            QVERIFY(raw.open() && check.exec("PRAGMA integrity_check") && check.next());
+            QCOMPARE(check.value(0).toString(), QStringLiteral("ok"));
+        }
+        QSqlDatabase::removeDatabase("raw");
+        const Run run = run_tool({"--history", "--json", "--result", "interrupted", "--history-db", db});
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        const QJsonObject row = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+        QCOMPARE(row.value("reason").toString() + ' ' + row.value("port").toString(),
+                 "process_gone " + sim.link());
+        HistoryFilter pending;
+        pending.pending = true;
+        QCOMPARE(stored_rows(db, pending).size(), 1); // for a central database, as it reads now
     }
 
     void an_unusable_database_is_reported_once()

@@ -63,7 +63,7 @@ private slots:
                     HistoryFilter filter;
                     filter.port = sim->link();
                     QVector<HistoryRow> rows;
-                    if (history.rows(filter, rows) && rows.size() == 1)
+                    if (history.rows(filter, rows) && rows.size() == 1 && rows[0].result != started_result)
                         results << rows[0].result + QString::number(rows[0].attempt);
                 }
                 return results.size() == 3;
@@ -201,7 +201,12 @@ private slots:
         HistoryFilter filter;
         filter.port = next.link();
         QVector<HistoryRow> rows;
-        QVERIFY(wait_until([&] { return history.rows(filter, rows) && rows.size() == 2; }, 60000));
+        QVERIFY(wait_until(
+            [&] {
+                return history.rows(filter, rows) && rows.size() == 2 && rows[0].result != started_result
+                       && rows[1].result != started_result;
+            },
+            60000));
         QCOMPARE(rows[0].result + rows[1].result, QStringLiteral("okok"));
         QVERIFY(rig.probe->update_button()->isEnabled() && rig.probe->watching());
         rig.probe->send_file(); // "update" again ends the loop

@@ -300,9 +300,12 @@ private slots:
                    watch_args(image, port, {"--count", "2", "--gone-after", "1", "--verify", "--id-command",
                                             "AT+ID?\\r", "--history-db", db}));
         QVERIFY(tool.waitForStarted());
-        auto rows = [&db] {
+        auto rows = [&db] { // the units that ended
             QVector<HistoryRow> found;
             HistoryStore(db).rows({}, found);
+            found.erase(std::remove_if(found.begin(), found.end(),
+                                       [](const HistoryRow &row) { return row.result == started_result; }),
+                        found.end());
             return found;
         };
         const QStringList module = quick + QStringList{"--id-command", "AT+ID?\\r", "--after-update", "app"};
