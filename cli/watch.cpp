@@ -8,6 +8,7 @@
 #include "cli/signal_watch.h"
 #include "engine/fixture_loop.h"
 #include "engine/image.h"
+#include "engine/log_format.h"
 #include "engine/messages.h"
 #include "platform/platform.h"
 #include "records/done_lookup.h"

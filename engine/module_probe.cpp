@@ -218,5 +218,7 @@ void ModuleProbe::read_identity(bool complete)
     id_command.clear();
     id_reply.clear();
     wait(Step::resting, options.rest_ms);
-    emit identified(QString::fromUtf8(id));
+    // ERROR or OK alone names no module: two such modules are not the same one.
+    const bool names_one = classify_id_reply(id, QRegularExpression()) == IdReply::identity;
+    emit identified(names_one ? QString::fromUtf8(id) : QString());
 }
