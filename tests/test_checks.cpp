@@ -96,12 +96,9 @@ private slots:
         const char *const cases[][3] = {
             // The reply's line, --id-pattern ("": none), and what it is.
             {"", "", "empty"},
-            {"ERROR", "", "at_status"},
-            {"+CME ERROR: 10", "", "at_status"},
-            {"+CMS ERROR: 500", "", "at_status"},
-            {"MAC 01:02", "MAC [0-9A-F:]+", "identity"},
-            {"MAC 01:02 spare", "MAC [0-9A-F:]+", "unmatched"},
-            {"XMAC 01:02", "MAC [0-9A-F:]+", "unmatched"},
+            {"ERROR", "", "at_status"}, {"+CME ERROR: 10", "", "at_status"},
+            {"+CMS ERROR: 500", "", "at_status"}, {"MAC 01:02", "MAC [0-9A-F:]+", "identity"},
+            {"MAC 01:02 spare", "MAC [0-9A-F:]+", "unmatched"}, {"XMAC 01:02", "MAC [0-9A-F:]+", "unmatched"},
             {"AB", "A|AB", "identity"},
         };
         const QStringList names = {"identity", "empty", "at_status", "unmatched"};
@@ -121,17 +118,11 @@ private slots:
     {
         const char *const cases[][4] = {
             // The reply, --expect-version, --min-version ("": none), accepted.
-            {"AT+VER?\r\n2.4.1\r\nOK\r\n", "2.4.1", "", "1"},
-            {"\r\n2.4.10\r\nOK", "2.4.1", "", "0"},
-            {"\r\n12.4.1\r\n", "2.4.1", "", "0"},
+            {"AT+VER?\r\n2.4.1\r\nOK\r\n", "2.4.1", "", "1"}, {"\r\n2.4.10\r\nOK", "2.4.1", "", "0"},
+            {"\r\n12.4.1\r\n", "2.4.1", "", "0"}, {"AT version:2.4.0.0(s-b097)", "version:2.4", "", "0"},
             {"AT version:2.4.0.0(s-b097)", "AT version:2.4.0.0", "", "1"},
-            {"AT version:2.4.0.0(s-b097)", "version:2.4", "", "0"},
-            {"2.4.10", "", "2.4.9", "1"},
-            {"2.4.9", "", "2.4.10", "0"},
-            {"2.4", "", "2.4.0", "1"},
-            {"SDK v3 build 2.5.0", "", "2.5", "1"},
-            {"2.4.1-rc1", "", "2.0", "0"},
-            {"v2.4.1", "", "1", "0"},
+            {"2.4.10", "", "2.4.9", "1"}, {"2.4.9", "", "2.4.10", "0"}, {"2.4", "", "2.4.0", "1"},
+            {"SDK v3 build 2.5.0", "", "2.5", "1"}, {"2.4.1-rc1", "", "2.0", "0"}, {"v2.4.1", "", "1", "0"},
             {"2.4.1", "2.4.1", "2.5", "0"},
         };
         for (const auto &test : cases) {

@@ -7,6 +7,8 @@
 #include <QtTest>
 #include <chrono>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 const char ACK = 0x06;
@@ -37,13 +39,6 @@ QByteArray crcBlock(quint8 number, QByteArray data)
     frame += char(crc >> 8);
     frame += char(crc & 0xff);
     return frame;
-}
-
-// The monotonic clock the simulator and the tool's line journal keep.
-qint64 nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 bool openPort(QSerialPort& port, const QString& path, qint32 baud)
@@ -410,28 +405,26 @@ void TestModuleSim::strictLineGarblesACommandCutOffByARateChange()
     QVERIFY(openPort(port, sim.link(), 9600));
     QFile journal(sim.journalPath());
     QVERIFY(journal.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered));
-    const auto record = [&journal](char kind, qint64 atNs, qint64 value) {
-        return journal.write(QByteArray(1, kind) + ' ' + QByteArray::number(atNs) + ' ' + QByteArray::number(value) + '\n') > 0;
-    };
     const auto ns = [](double ms) { return qint64(ms * 1e6); };
+    // The monotonic clock the simulator and the tool's line journal keep.
+    const auto nowNs = [] { return qint64(std::chrono::steady_clock::now().time_since_epoch() / 1ns); };
     const QByteArray reboot = "AT+Reboot\r";
     const qint64 byteNs = 10 * 1000000000LL / 9600;
 
     // The journal, not the moment the module reads, places the bytes: each
     // case is written into it before its bytes go out, after the line time
-    // of the case before. At 9600 baud the command holds the line for
-    // 10.4 ms; a change 1 ms after the write cuts all of it.
+    // of the case before, with the change to 115200 baud changeNs after it.
     qint64 lineFree = nowNs();
-    const auto writeAt = [&](const QByteArray& bytes) {
+    const auto send = [&](const QByteArray& bytes, qint64 changeNs) {
         const qint64 at = std::max(nowNs(), lineFree);
         lineFree = at + bytes.size() * byteNs;
-        return at;
+        const QByteArray entries = "r " + QByteArray::number(at) + " 9600\nw " + QByteArray::number(at) + ' '
+            + QByteArray::number(bytes.size()) + "\nr " + QByteArray::number(at + changeNs) + " 115200\n";
+        return journal.write(entries) == entries.size() && writeAll(port, bytes);
     };
-    qint64 at = writeAt(reboot);
-    QVERIFY(record('r', at, 9600));
-    QVERIFY(record('w', at, reboot.size()));
-    QVERIFY(record('r', at + ns(1), 115200));
-    QVERIFY(writeAll(port, reboot));
+    // At 9600 baud the command holds the line for 10.4 ms; a change 1 ms
+    // after the write cuts all of it.
+    QVERIFY(send(reboot, ns(1)));
     QVERIFY(sim.waitForEvent("garbled", 30000));
     QJsonObject garbled = sim.events("garbled").last();
     QCOMPARE(garbled.value("bytes").toInt(), reboot.size());
@@ -440,22 +433,14 @@ void TestModuleSim::strictLineGarblesACommandCutOffByARateChange()
 
     // A change 50.5 ms into 210 bytes spares the 48 that had left the line.
     const QByteArray padded = QByteArray(200, ' ') + reboot;
-    at = writeAt(padded);
-    QVERIFY(record('r', at, 9600));
-    QVERIFY(record('w', at, padded.size()));
-    QVERIFY(record('r', at + ns(50.5), 115200));
-    QVERIFY(writeAll(port, padded));
+    QVERIFY(send(padded, ns(50.5)));
     QTRY_COMPARE_WITH_TIMEOUT(sim.events("garbled").size(), 2, 30000);
     garbled = sim.events("garbled").last();
     QCOMPARE(garbled.value("bytes").toInt(), padded.size() - int(ns(50.5) / byteNs));
 
     // The rate kept until the command has left the line: heard, and the
     // module reboots. Only then is it sure that the two before went unheard.
-    at = writeAt(reboot);
-    QVERIFY(record('r', at, 9600));
-    QVERIFY(record('w', at, reboot.size()));
-    QVERIFY(record('r', at + reboot.size() * byteNs + ns(0.1), 115200));
-    QVERIFY(writeAll(port, reboot));
+    QVERIFY(send(reboot, reboot.size() * byteNs + ns(0.1)));
     QVERIFY(sim.waitForEvent("boot", 30000));
     const QStringList names = eventNames(sim);
     QCOMPARE(names.count("boot"), 1);
