@@ -49,22 +49,20 @@ QVector<int> one_to(int n)
     return list;
 }
 
-// A connection of the test's own to the server, to its database or another.
-QSqlDatabase server_connection(const QString &name, const QString &database = QString())
+// A connection of the test's own, open (or with a warning) to what the URL names.
+QSqlDatabase connection_to(const QString &url, const QString &name)
 {
-    const CentralUrl server = parse_central_url(server_url());
     QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
-    db.setHostName(server.host);
-    db.setUserName(server.user);
-    db.setDatabaseName(database.isEmpty() ? server.database : database);
+    parse_central_url(url).configure(db);
     if (!db.open())
         qWarning() << db.lastError().text();
     return db;
 }
 
 // A row as the tool wrote it before uids: the id named id_column.
-bool insert_older_row(QSqlDatabase db, const QString &id_column, const HistoryRow &row)
+bool insert_older_row(QSqlDatabase db, const QString &id_column, HistoryRow row, qint64 id)
 {
+    row.id = id;
     QStringList names = history_columns();
     names.removeOne("uid");
     QSqlQuery insert(db);
@@ -188,7 +186,7 @@ private slots:
     void a_locked_table_holds_no_run()
     {
         QVERIFY(HistoryStore(parse_central_url(server_url())).open()); // the table exists
-        QSqlDatabase locker = server_connection("locker");
+        QSqlDatabase locker = connection_to(server_url(), "locker");
         SimModule sim({"--app-baud", "115200", "--pace"});
         QVERIFY(sim.start());
         QTemporaryDir dir;
@@ -201,8 +199,7 @@ private slots:
         QVERIFY(sim.waitForEvent("first_block", 30000));
         QVERIFY(locker.transaction()
                 && QSqlQuery(locker).exec("LOCK TABLE history IN ACCESS EXCLUSIVE MODE"));
-        QByteArray out;
-        while (!out.contains("\"port_end\"") && tool.waitForReadyRead(60000))
+        for (QByteArray out; !out.contains("\"port_end\"") && tool.waitForReadyRead(60000);)
             out += tool.readAllStandardOutput();
         QElapsedTimer ending;
         ending.start();
@@ -213,7 +210,7 @@ private slots:
         QVERIFY(locker.rollback());
         HistoryFilter pending;
         pending.pending = true;
-        QCOMPARE(stored_rows(db, pending).value(0).result, QStringLiteral("ok"));
+        QCOMPARE(stored_rows(db, pending).value(0).result, QString("ok"));
         QVERIFY(sync(db).out.contains("sent 1 rows; 0 pending"));
         QCOMPARE(central_attempts(station), one_to(1));
     }
@@ -231,10 +228,8 @@ private slots:
                 first.record(row(station, i));
         }
         HistoryStore second(dir.filePath("second.sqlite"));
-        for (int i = 4; i <= 5; ++i) {
-            HistoryRow each = row(station, i);
+        for (HistoryRow each : {row(station, 4), row(station, 5)})
             QVERIFY(second.append(each));
-        }
         QVERIFY(sync(dir.filePath("first.sqlite")).out.contains("0 pending"));
         QVERIFY(sync(dir.filePath("second.sqlite")).out.contains("sent 2 rows; 0 pending"));
         QVector<int> attempts = central_attempts(station);
@@ -248,15 +243,16 @@ private slots:
     void an_older_layout_is_brought_up_to_date()
     {
         const QString name = "before_uids_" + new_station(), station = new_station();
-        QVERIFY(QSqlQuery(server_connection("creator")).exec("CREATE DATABASE " + name));
-        const QString columns =
-            "started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, station TEXT NOT NULL, operator TEXT NOT "
-            "NULL, tool_version TEXT NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial "
-            "TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL, module_id TEXT NOT NULL, image_path TEXT NOT "
-            "NULL, image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL, result TEXT NOT NULL, reason "
-            "TEXT NOT NULL, attempt INTEGER NOT NULL, seconds REAL NOT NULL, crc_mode TEXT NOT NULL, rate "
-            "INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL";
-        QSqlDatabase central = server_connection("before_uids", name);
+        const QString url = QString(server_url()).replace("/postgres?", "/" + name + "?");
+        QVERIFY(QSqlQuery(connection_to(server_url(), "creator")).exec("CREATE DATABASE " + name));
+        const QString columns = // every one NOT NULL
+            QString("started_utc TEXT, ended_utc TEXT, station TEXT, operator TEXT, tool_version TEXT, port TEXT, "
+                    "device TEXT, adapter_serial TEXT, adapter_vid_pid TEXT, module_id TEXT, image_path TEXT, "
+                    "image_size INTEGER, image_sha256 TEXT, result TEXT, reason TEXT, attempt INTEGER, seconds "
+                    "REAL, crc_mode TEXT, rate INTEGER, verified TEXT, version_reply TEXT,")
+                .replace(',', " NOT NULL,")
+                .chopped(1);
+        QSqlDatabase central = connection_to(url, "before_uids");
         QVERIFY(QSqlQuery(central).exec(
             "CREATE TABLE history (id BIGSERIAL PRIMARY KEY, local_id BIGINT NOT NULL, "
             + QString(columns).replace("REAL", "DOUBLE PRECISION") + ", UNIQUE (station, local_id))"));
@@ -271,33 +267,26 @@ private slots:
         }
         // a: rows 1 and 2 were sent, 3 waits; b: its row 1 was "sent", and dropped.
         for (int i = 1; i <= 3; ++i) {
-            HistoryRow each = row(station, i);
-            each.id = i;
-            QVERIFY(insert_older_row(QSqlDatabase::database(files[0]), "id", each));
-            QVERIFY(i == 3 || insert_older_row(central, "local_id", each));
+            QVERIFY(insert_older_row(QSqlDatabase::database(files[0]), "id", row(station, i), i));
+            QVERIFY(i == 3 || insert_older_row(central, "local_id", row(station, i), i));
         }
         QVERIFY(QSqlQuery(QSqlDatabase::database(files[0])).exec("INSERT INTO pending VALUES (3)"));
-        HistoryRow dropped = row(station, 9, "p", "ab", "ok", "2026-02-02T00:00:00.000Z");
-        dropped.id = 1;
-        QVERIFY(insert_older_row(QSqlDatabase::database(files[1]), "id", dropped));
+        const HistoryRow dropped = row(station, 9, "p", "ab", "ok", "2026-02-02T00:00:00.000Z");
+        QVERIFY(insert_older_row(QSqlDatabase::database(files[1]), "id", dropped, 1));
         for (const QString &file : files)
             QSqlDatabase::removeDatabase(file);
 
-        const QString url = QString(server_url()).replace("/postgres?", "/" + name + "?");
         QVERIFY(sync(files[0], url).out.contains("0 pending"));
         QVERIFY(sync(files[1], url).out.contains("sent 1 rows; 0 pending"));
         QSqlQuery kept(central);
-        QVERIFY(
-            kept.exec("SELECT count(*), count(DISTINCT uid), string_agg(attempt::text, ' ' ORDER BY attempt) "
-                      "FROM history")
-            && kept.next());
-        QCOMPARE(kept.value(0).toInt() * 10 + kept.value(1).toInt(), 44);
-        QCOMPARE(kept.value(2).toString(), QStringLiteral("1 2 3 9"));
+        QVERIFY(kept.exec("SELECT concat_ws(' ', count(*), count(DISTINCT uid), string_agg(attempt::text, ' ' "
+                          "ORDER BY attempt)) FROM history")
+                && kept.next());
+        QCOMPARE(kept.value(0).toString(), QString("4 4 1 2 3 9")); // rows, distinct uids, attempts
         QSet<QString> uids;
         for (const HistoryRow &each : stored_rows(files[0]))
             uids.insert(each.uid);
-        QCOMPARE(uids.size(), 3);
-        QVERIFY(!uids.contains(QString()));
+        QVERIFY2(uids.size() == 3 && !uids.contains(QString()), qPrintable(uids.values().join(',')));
     }
 
     // A refused login, an unknown database and a table of an older layout:
@@ -346,15 +335,9 @@ private slots:
             "host=" + host + " dbname=postgres user=tessik password='pw \\' x@y' application_name='line 3'",
         };
         for (const QString &text : cases) {
-            {
-                QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "probe");
-                parse_central_url(text).configure(db);
-                QVERIFY2(db.open(), qPrintable(text));
-                QSqlQuery query(db);
-                QVERIFY(query.exec("SHOW application_name") && query.next());
-                QCOMPARE(query.value(0).toString(), QString("line 3"));
-            }
-            QSqlDatabase::removeDatabase("probe");
+            QSqlQuery query(connection_to(text, text)); // opened through CentralUrl::configure
+            QVERIFY2(query.exec("SHOW application_name") && query.next(), qPrintable(text));
+            QCOMPARE(query.value(0).toString(), QString("line 3"));
         }
     }
 };

@@ -230,8 +230,7 @@ private slots:
         tool.start(TESSIK_TOOL_PATH,
                    {"--file", write_image(dir, 200000), "--port", sim.link(), "--history-db", db});
         QVERIFY(sim.waitForEvent("first_block", 30000));
-        QTRY_COMPARE_WITH_TIMEOUT(stored_rows(db).value(0).result, QString(started_result),
-                                  10000); // its writer lives
+        QTRY_COMPARE_WITH_TIMEOUT(stored_rows(db).value(0).result, QString(started_result), 10000);
         tool.kill();
         QVERIFY(tool.waitForFinished(5000));
         {
@@ -243,9 +242,8 @@ private slots:
         }
         QSqlDatabase::removeDatabase("raw");
         const Run run = run_tool({"--history", "--json", "--result", "interrupted", "--history-db", db});
-        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 1);
-        const QJsonObject row = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+        QCOMPARE(run.out.count('\n'), 1);
+        const QJsonObject row = QJsonDocument::fromJson(run.out.toUtf8()).object();
         QCOMPARE(row.value("reason").toString() + ' ' + row.value("port").toString(),
                  "process_gone " + sim.link());
         HistoryFilter pending;
@@ -334,21 +332,16 @@ private slots:
         settings = RecordSettings();
         QVERIFY(apply_settings_file(settings, secret).error.contains("chmod 600"));
         QVERIFY(settings.station.isEmpty() && settings.central_db.isEmpty());
-        QVERIFY(QDir(dir.path()).mkpath("tessik-update-tool")
-                && QFile::rename(secret, dir.filePath("tessik-update-tool/settings.ini")));
-        QProcess tool;
+        const QString placed = dir.filePath("tessik-update-tool/settings.ini");
+        QVERIFY(QDir(dir.path()).mkpath("tessik-update-tool") && QFile::rename(secret, placed));
         QProcessEnvironment env = tool_environment();
         env.insert("XDG_CONFIG_HOME", dir.path());
-        tool.setProcessEnvironment(env);
-        tool.start(TESSIK_TOOL_PATH, {"--history", "--history-db", dir.filePath("none.sqlite")});
-        const Run refused = finish(tool, 30000);
+        const Run refused = run_tool({"--history", "--history-db", dir.filePath("none.sqlite")}, 30000, env);
         QCOMPARE(refused.exit_code, int(exit_usage));
         QVERIFY2(refused.err.contains("holds a password") && !refused.err.contains("sec_ret"),
                  qPrintable(refused.err));
-        QVERIFY(QFile::setPermissions(dir.filePath("tessik-update-tool/settings.ini"),
-                                      QFile::ReadOwner | QFile::WriteOwner));
-        QCOMPARE(apply_settings_file(settings, dir.filePath("tessik-update-tool/settings.ini")).error,
-                 QString());
+        QVERIFY(QFile::setPermissions(placed, QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(apply_settings_file(settings, placed).error, QString());
         QCOMPARE(settings.central_db, QString("host=db dbname=a password=sec_ret"));
 
         // A password on the command line: a warning; masked in every message and event.

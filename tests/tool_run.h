@@ -69,10 +69,11 @@ inline Run finish(QProcess &tool, int timeout_ms)
     return run;
 }
 
-inline Run run_tool(const QStringList &args, int timeout_ms = 90000)
+inline Run run_tool(const QStringList &args, int timeout_ms = 90000,
+                    const QProcessEnvironment &env = tool_environment())
 {
     QProcess tool;
-    tool.setProcessEnvironment(tool_environment());
+    tool.setProcessEnvironment(env);
     tool.start(QStringLiteral(TESSIK_TOOL_PATH), args);
     return finish(tool, timeout_ms);
 }
