@@ -121,6 +121,18 @@ public:
         return bytes;
     }
 
+    // The rate of every read that held the escape "+++", in order.
+    QList<int> escapeRates() const
+    {
+        QList<int> rates;
+        for (const QJsonObject& record : records()) {
+            if (record.value("dir").toString() == QLatin1String("rx")
+                && QByteArray::fromHex(record.value("hex").toString().toLatin1()).contains("+++"))
+                rates << record.value("baud").toInt();
+        }
+        return rates;
+    }
+
     // Bytes the simulator wrote to the tool.
     QByteArray sent() const
     {

@@ -10,19 +10,6 @@
 namespace {
 
 // The rates at which "+++" reached the module, in order.
-QList<int> escape_rates(const SimModule &sim)
-{
-    QList<int> rates;
-    for (const QJsonObject &record : sim.records()) {
-        if (record.value(QStringLiteral("dir")).toString() != QLatin1String("rx"))
-            continue;
-        const QByteArray bytes = QByteArray::fromHex(record.value(QStringLiteral("hex")).toString().toLatin1());
-        if (bytes.contains("+++"))
-            rates << record.value(QStringLiteral("baud")).toInt();
-    }
-    return rates;
-}
-
 struct Scan
 {
     QList<QVariant> result;
@@ -64,7 +51,7 @@ private slots:
         const Scan scan = run_scan(sim.link(), 0, 10000);
         QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("115200"), 0, 0}));
         QVERIFY(scan.port_free_at_report);
-        QCOMPARE(escape_rates(sim), QList<int>({115200}));
+        QCOMPARE(sim.escapeRates(), QList<int>({115200}));
     }
 
     void found_at_57600_on_the_sixth_attempt()
@@ -73,7 +60,7 @@ private slots:
         QVERIFY(sim.start());
         const Scan scan = run_scan(sim.link(), 5, 20000);
         QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("57600"), 0, 5}));
-        QCOMPARE(escape_rates(sim), QList<int>({115200, 9600, 14400, 19200, 38400, 57600}));
+        QCOMPARE(sim.escapeRates(), QList<int>({115200, 9600, 14400, 19200, 38400, 57600}));
     }
 
     void silent_module()
@@ -83,7 +70,7 @@ private slots:
         const Scan scan = run_scan(sim.link(), 9, 20000);
         QCOMPARE(scan.result, (QList<QVariant>{false, QStringLiteral("115200"), 0, 9}));
         QVERIFY(scan.port_free_at_report);
-        QCOMPARE(escape_rates(sim).size(), 6);
+        QCOMPARE(sim.escapeRates().size(), 6);
     }
 
     void held_port_is_not_tried()
@@ -110,7 +97,7 @@ private slots:
         // land in the next attempt. Never the module's own rate, the last one.
         const QString picked = scan.result.at(1).toString();
         QVERIFY2(picked != QStringLiteral("57600"), qPrintable(picked));
-        QCOMPARE(escape_rates(sim).last(), picked.toInt());
+        QCOMPARE(sim.escapeRates().last(), picked.toInt());
     }
 
     void a_stopped_scan_ends_between_its_waits_without_a_report()
@@ -121,14 +108,14 @@ private slots:
         bool reported = false;
         QObject::connect(&thread, &Thread::scan_result, [&] { reported = true; });
         thread.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!escape_rates(sim).isEmpty(), 10000); // in its wait for the first reply
+        QTRY_VERIFY_WITH_TIMEOUT(!sim.escapeRates().isEmpty(), 10000); // in its wait for the first reply
         QElapsedTimer clock;
         clock.start();
         QVERIFY(thread.stop_and_wait(5000));
         QVERIFY(clock.elapsed() < 4000); // well before the 9.6 s of a whole scan
         QCoreApplication::processEvents();
         QVERIFY(!reported);
-        QVERIFY(escape_rates(sim).size() < 6);
+        QVERIFY(sim.escapeRates().size() < 6);
     }
 };
 
