@@ -121,15 +121,28 @@ public:
         return bytes;
     }
 
-    // The rate of every read that held the escape "+++", in order.
+    // The rate of every escape "+++" received, in order. A busy machine may
+    // split one write across reads: the reads at one rate are taken together.
     QList<int> escapeRates() const
     {
         QList<int> rates;
+        QByteArray run;
+        int runBaud = -1;
+        const auto endRun = [&] {
+            for (int at = run.indexOf("+++"); at >= 0; at = run.indexOf("+++", at + 3))
+                rates << runBaud;
+        };
         for (const QJsonObject& record : records()) {
-            if (record.value("dir").toString() == QLatin1String("rx")
-                && QByteArray::fromHex(record.value("hex").toString().toLatin1()).contains("+++"))
-                rates << record.value("baud").toInt();
+            if (record.value("dir").toString() != QLatin1String("rx"))
+                continue;
+            if (record.value("baud").toInt() != runBaud) {
+                endRun();
+                run.clear();
+                runBaud = record.value("baud").toInt();
+            }
+            run += QByteArray::fromHex(record.value("hex").toString().toLatin1());
         }
+        endRun();
         return rates;
     }
 

@@ -444,7 +444,9 @@ private slots:
     // before any port is touched; a reader gone mid-transfer ends no update.
     void the_watch_keeps_the_guards_of_a_run()
     {
-        SimModule sim(quick + QStringList{"--pace"});
+        // 50 ms a block: the reader, gone at the first progress, leaves
+        // some ten seconds of the transfer to go.
+        SimModule sim(quick + QStringList{"--pace", "--block-write", "50"});
         QVERIFY(sim.start());
         QTemporaryDir dir;
         const QString image = write_image(dir, 30000), db = dir.filePath("h.sqlite");
@@ -462,7 +464,7 @@ private slots:
         reader.start("grep", {"-m", "1", "\"progress\""});
         tool.start(TESSIK_TOOL_PATH, watch_args(image, sim.link(), {"--count", "1", "--history-db", db}));
         QVERIFY(reader.waitForFinished(60000) && !sim.hasEvent("done"));
-        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY(tool.waitForFinished(120000));
         QVERIFY(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0);
         QCOMPARE(sim.outData(), file_bytes(image));
         QCOMPARE(history_rows(db), 1);
