@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/platform.h"
 #include "serial/transport.h"
 
 #include <QMutex>
@@ -48,4 +49,5 @@ private:
     QMutex stop_mutex;
     QWaitCondition stop_asked;
     bool stopping = false;
+    const double time_scale = protocol_time_scale();
 };

@@ -129,6 +129,7 @@ struct ActiveRun
     RunPlan plan;
     QByteArray image;
     QString image_path;
+    QString stderr_path;
     std::vector<std::unique_ptr<SimModule>> modules;
     std::vector<quint32> fault_seeds;
     QStringList ports;
@@ -282,7 +283,8 @@ private:
         env.insert(QStringLiteral("TESSIK_SYSTEM_PORTS"), QStringLiteral("off"));
         env.remove(QStringLiteral("TESSIK_EXTRA_PORTS"));
         run->tool->setProcessEnvironment(env);
-        run->tool->setStandardErrorFile(QProcess::nullDevice());
+        run->stderr_path = dir.filePath(QStringLiteral("run%1.err").arg(plan.index));
+        run->tool->setStandardErrorFile(run->stderr_path);
         run->clock.start();
         run->tool->start(QStringLiteral(TESSIK_TOOL_PATH), args);
         if (!run->tool->waitForStarted(10000))
@@ -318,7 +320,9 @@ private:
             return;
         }
         if (run.tool->exitStatus() != QProcess::NormalExit) {
-            mismatch(run, -1, QStringLiteral("the tool crashed"));
+            QFile err(run.stderr_path);
+            err.open(QIODevice::ReadOnly);
+            mismatch(run, -1, QStringLiteral("the tool crashed; its last words:\n") + QString::fromLocal8Bit(err.readAll().right(4000)));
             return;
         }
 
