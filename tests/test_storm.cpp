@@ -203,7 +203,7 @@ private slots:
             QThread::msleep(20);
             for (auto it = active.begin(); it != active.end();) {
                 ActiveRun &run = **it;
-                if (run.tool->state() != QProcess::NotRunning && run.clock.elapsed() > tool_timeout_ms) {
+                if (run.tool->state() != QProcess::NotRunning && run.clock.elapsed() > scaled_bound(tool_timeout_ms)) {
                     run.timed_out = true;
                     run.tool->kill();
                     run.tool->waitForFinished(5000);
@@ -316,7 +316,7 @@ private:
         totals.longest_run_ms = qMax(totals.longest_run_ms, run.clock.elapsed());
         if (run.timed_out) {
             ++totals.timeouts;
-            mismatch(run, -1, QStringLiteral("the tool did not end within %1 s").arg(tool_timeout_ms / 1000));
+            mismatch(run, -1, QStringLiteral("the tool did not end within %1 s").arg(scaled_bound(tool_timeout_ms) / 1000));
             return;
         }
         if (run.tool->exitStatus() != QProcess::NormalExit) {
@@ -366,7 +366,7 @@ private:
                 skipped << port;
             else
                 mismatch(run, i, QStringLiteral("result \"%1\"").arg(end.result));
-            if (end.seconds * 1000 > tool_timeout_ms)
+            if (end.seconds * 1000 > scaled_bound(tool_timeout_ms))
                 mismatch(run, i, QStringLiteral("took %1 s").arg(end.seconds));
             check_port(run, i, end);
         }
