@@ -12,17 +12,14 @@ public:
     virtual qint64 now_ms() const = 0;
 };
 
-// Real time; with a scale above 1 it runs that many times slower, so that
-// every bound read from it lasts longer.
 class SteadyClock : public Clock
 {
 public:
-    explicit SteadyClock(double scale = 1.0) : scale(scale) { started.start(); }
-    qint64 now_ms() const override { return scale == 1.0 ? started.elapsed() : qint64(started.elapsed() / scale); }
+    SteadyClock() { started.start(); }
+    qint64 now_ms() const override { return started.elapsed(); }
 
 private:
     QElapsedTimer started;
-    double scale;
 };
 
 class ManualClock : public Clock

@@ -63,7 +63,7 @@ void ModuleProbe::stop()
 void ModuleProbe::wait(Step next, int ms)
 {
     step = next;
-    timer->start(int(ms * time_scale));
+    timer->start(ms);
 }
 
 void ModuleProbe::ask_rates(QVector<int> list)

@@ -82,7 +82,6 @@ private:
     ProbeOptions options;
     std::unique_ptr<Transport> link;
     QTimer *timer;
-    const double time_scale = protocol_time_scale();
     Step step = Step::stopped;
     QVector<int> rates;
     int last_heard = 0; // the rate that answered last; 0: none yet

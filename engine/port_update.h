@@ -7,7 +7,6 @@
 #include "engine/image.h"
 #include "engine/outcome.h"
 #include "engine/xmodem_sender.h"
-#include "platform/platform.h"
 #include "protocol/wire.h"
 #include "serial/transport.h"
 
@@ -154,7 +153,7 @@ private:
     const QString name;
     const QString firmware_path;
     UpdateOptions options;
-    SteadyClock own_clock{protocol_time_scale()};
+    SteadyClock own_clock;
     Clock *clock;
 
     Stage stage = Stage::idle;

@@ -212,13 +212,6 @@ QVector<AdapterDetails> list_adapter_details()
     return adapters;
 }
 
-double protocol_time_scale()
-{
-    bool ok = false;
-    const double scale = qEnvironmentVariable("TESSIK_TIME_SCALE").toDouble(&ok);
-    return ok && scale >= 1.0 && scale <= 20.0 ? scale : 1.0;
-}
-
 QString device_name(const QString &port_name)
 {
 #ifdef Q_OS_WIN

@@ -49,12 +49,6 @@ QStringList merge_port_names(const QStringList &system_ports, const QString &ext
 // becomes COM3, whatever the value's type).
 QString port_name_from_registry_data(const QByteArray &data);
 
-// How much longer than written every window of the module protocol lasts:
-// TESSIK_TIME_SCALE, a number from 1 to 20, else 1. The test suite's stress
-// mode sets it, because simulated modules on a machine with far more work
-// than cores answer later than any real module; a station never needs it.
-double protocol_time_scale();
-
 // The device to open for a listed port name: "\\.\" + name on Windows;
 // elsewhere the name itself when it is an absolute path, else "/dev/" + name.
 QString device_name(const QString &port_name);

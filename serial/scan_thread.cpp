@@ -32,7 +32,7 @@ bool Thread::pause(int ms)
 {
     QMutexLocker lock(&stop_mutex);
     if (!stopping)
-        stop_asked.wait(&stop_mutex, static_cast<unsigned long>(ms * time_scale));
+        stop_asked.wait(&stop_mutex, static_cast<unsigned long>(ms));
     return !stopping;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/platform.h"
 #include "serial/transport.h"
 
 #include <QMutex>
@@ -49,5 +48,4 @@ private:
     QMutex stop_mutex;
     QWaitCondition stop_asked;
     bool stopping = false;
-    const double time_scale = protocol_time_scale();
 };

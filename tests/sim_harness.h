@@ -3,8 +3,6 @@
 // Runs tessik-module-sim (the simulated Wi-Fi module) for a test, in its own
 // temporary directory, and reads back what it recorded.
 
-#include "wait_until.h"
-
 #include <QByteArray>
 #include <algorithm>
 #include <QCoreApplication>
@@ -40,7 +38,7 @@ inline int countOccurrences(const QByteArray& hay, const QByteArray& needle)
 // A bound on waiting for something that must happen only catches a hang: on
 // a busy machine (every test at once, sanitizers, CPU hogs) a second can
 // take thirty, so no such wait is shorter than this.
-inline int atLeastOnABusyMachine(int ms) { return scaled_bound(std::max(ms, 30000)); }
+inline int atLeastOnABusyMachine(int ms) { return std::max(ms, 30000); }
 
 class SimModule {
 public:

@@ -3,8 +3,6 @@
 // Runs the tool as a script would: its exit code, its output, and standard
 // output read as JSON Lines.
 
-#include "wait_until.h"
-
 #include <QFile>
 #include <algorithm>
 #include <QJsonDocument>
@@ -50,7 +48,7 @@ inline QProcessEnvironment tool_environment()
 // which a started process of it may need on a busy machine.
 inline Run finish(QProcess &tool, int timeout_ms)
 {
-    timeout_ms = scaled_bound(std::max(timeout_ms, 120000));
+    timeout_ms = std::max(timeout_ms, 120000);
     Run run;
     // A tool that ended while a test ran the event loop is finished already.
     if (tool.state() != QProcess::NotRunning && !tool.waitForFinished(timeout_ms)) {

@@ -1,19 +1,9 @@
 #pragma once
 
 #include <QEventLoop>
-#include <QtGlobal>
 #include <QObject>
 #include <QTimer>
 #include <functional>
-
-// A test's bound on something the tool does grows with the tool's own
-// windows, which the stress mode's TESSIK_TIME_SCALE (1 to 20) lengthens.
-inline int scaled_bound(int ms)
-{
-    bool ok = false;
-    const double scale = qEnvironmentVariable("TESSIK_TIME_SCALE").toDouble(&ok);
-    return ok && scale > 1.0 && scale <= 20.0 ? int(ms * scale) : ms;
-}
 
 // Runs the event loop until done() holds or the time is up. Unlike QTRY_*
 // (which sleeps 10 ms between rounds of events) the update's 1 ms timer
@@ -29,7 +19,7 @@ inline bool wait_until(const std::function<bool()> &done, int timeout_ms)
             loop.quit();
     });
     poll.start(5);
-    QTimer::singleShot(scaled_bound(timeout_ms), &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
     loop.exec();
     return done();
 }
