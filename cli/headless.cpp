@@ -3,12 +3,11 @@
 #include "cli/check_events.h"
 #include "cli/event_writer.h"
 #include "cli/port_names.h"
-#include "cli/watch.h"
 #include "cli/run_history.h"
 #include "cli/run_ports.h"
+#include "cli/run_image.h"
 #include "cli/run_signals.h"
 #include "engine/image.h"
-#include "engine/messages.h"
 #include "engine/update_run.h"
 #include "platform/platform.h"
 #include "records/done_lookup.h"
@@ -20,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QTimer>
 #include <memory>
 
@@ -295,41 +293,20 @@ int list_ports(bool json)
     return exit_ok;
 }
 
-bool refuse_other_image(const CommandLine &line, const Image &image)
-{
-    if (line.expect_sha256.isEmpty() || image.sha256_hex() == line.expect_sha256)
-        return false;
-    put(stderr, QStringLiteral("tessik-update-tool: the image %1 has SHA-256 %2, not the expected %3; no port "
-                               "was touched\n")
-                    .arg(line.file, image.sha256_hex(), line.expect_sha256));
-    return true;
-}
-
 int run_headless(const CommandLine &line)
 {
-    if (line.watch)
-        return run_watch(line);
-    if (!line.verbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
-
-    const QFileInfo image(line.file);
-    if (image.exists() && !image.isFile())
+    const QFileInfo file(line.file);
+    if (file.exists() && !file.isFile())
         return usage_error(QStringLiteral("%1 is not a regular file").arg(line.file));
     const RunPorts ports = resolve_run_ports(line.ports);
     if (!ports.unknown.isEmpty() && line.wait_port_seconds <= 0)
         return usage_error(QStringLiteral("port %1 is not among the system's ports").arg(ports.unknown));
 
-    const ImageRead read = read_image(line.file);
-    const QString image_problem = read.image ? (read.image->bytes.isEmpty() ? messages::image_empty(line.file) : QString())
-                                             : read.message;
-    if (!image_problem.isEmpty()) {
-        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(image_problem));
-        return exit_usage;
-    }
-    if (refuse_other_image(line, *read.image))
+    const std::shared_ptr<const Image> image = read_run_image(line);
+    if (!image)
         return exit_usage;
 
-    HeadlessRun run(line, ports, read.image);
+    HeadlessRun run(line, ports, image);
     const QString log_error = run.start_log();
     if (!log_error.isEmpty()) {
         put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n").arg(line.log_file, log_error));

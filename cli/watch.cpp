@@ -2,14 +2,13 @@
 
 #include "cli/check_events.h"
 #include "cli/event_writer.h"
-#include "cli/headless.h"
 #include "cli/port_names.h"
 #include "cli/run_history.h"
+#include "cli/run_image.h"
 #include "cli/signal_watch.h"
 #include "engine/fixture_loop.h"
 #include "engine/image.h"
 #include "engine/log_format.h"
-#include "engine/messages.h"
 #include "platform/platform.h"
 #include "records/done_lookup.h"
 
@@ -18,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QSet>
 #include <QTimer>
 
@@ -270,26 +268,16 @@ bool resolve_ports(const QStringList &arguments, QStringList &ports, QMap<QStrin
 
 int run_watch(const CommandLine &line)
 {
-    if (!line.verbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
     QStringList ports;
     QMap<QString, QString> devices;
     if (!resolve_ports(line.ports, ports, devices))
         return exit_usage;
-    // Read once: every unit of the station gets exactly these bytes.
-    const ImageRead read = read_image(line.file);
-    const QString problem = !read.image                   ? read.message
-                            : read.image->bytes.isEmpty() ? messages::image_empty(line.file)
-                                                          : QString();
-    if (!problem.isEmpty()) {
-        put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(problem));
-        return exit_usage;
-    }
-    if (refuse_other_image(line, *read.image))
+    const std::shared_ptr<const Image> image = read_run_image(line);
+    if (!image)
         return exit_usage;
     EventWriter report(line.json);
     if (!line.log_file.isEmpty()) {
-        const QString log_error = report.start_log(line.log_file, watch_header(line, *read.image, ports));
+        const QString log_error = report.start_log(line.log_file, watch_header(line, *image, ports));
         if (!log_error.isEmpty()) {
             put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n")
                             .arg(line.log_file, log_error));
@@ -297,7 +285,7 @@ int run_watch(const CommandLine &line)
         }
     }
     SignalWatch signals_in; // before any update starts a thread
-    WatchSession session(line, read.image, ports, devices, report);
+    WatchSession session(line, image, ports, devices, report);
     signals_in.on_signal([&session] { session.abort(); }, exit_aborted);
     QObject interrupt_context;
     on_console_interrupt(

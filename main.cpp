@@ -4,12 +4,14 @@
 #include "cli/headless.h"
 #include "cli/history_command.h"
 #include "cli/run_signals.h"
+#include "cli/watch.h"
 #include "platform/platform.h"
 #include "records/central_url.h"
 #include "records/record_settings.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -93,6 +95,8 @@ int main(int argc, char *argv[])
     case CommandLine::Mode::sync:
         return run_sync(line);
     default:
-        return run_headless(line);
+        if (!line.verbose)
+            QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
+        return line.watch ? run_watch(line) : run_headless(line);
     }
 }
