@@ -20,6 +20,7 @@ class QTextEdit;
 class QTimer;
 class QVBoxLayout;
 class FixtureLoop;
+class RunEvents;
 class HistoryWriter;
 class ModalUi;
 class PortUpdate;
@@ -95,8 +96,7 @@ private:
     // Status log
     void append_log(const QString &body);
     void record_run_start(const QStringList &ports);
-    void record_history_of(UpdateRun *started);
-    void record_history_of(FixtureLoop *started);
+    void record_history_of(RunEvents *started);
     bool start_recorder(); // false without history
 
     // Firmware image

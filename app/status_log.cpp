@@ -27,15 +27,8 @@ void MainWindow::record_run_start(const QStringList &ports)
     record.append(now.date(), format_log_line(now, header));
 }
 
-// Each port's end in the run becomes a row of the history database.
-void MainWindow::record_history_of(UpdateRun *started)
-{
-    if (start_recorder())
-        recorder->watch(started);
-}
-
-// Each attempt of each unit of the station becomes a row.
-void MainWindow::record_history_of(FixtureLoop *started)
+// Each attempt at each port of a run or a station becomes a row of the history database.
+void MainWindow::record_history_of(RunEvents *started)
 {
     if (start_recorder())
         recorder->watch(started);

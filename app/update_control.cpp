@@ -72,7 +72,7 @@ void MainWindow::start_run()
             [this](const QString &, NoticeKind kind, const QString &title, const QString &text) {
                 show_notice(kind, title, text);
             });
-    connect(started, &UpdateRun::port_started, this, [this, started] { current_port = started->current_port; });
+    connect(started, &UpdateRun::attempt_started, this, [this, started] { current_port = started->current_port; });
     connect(started, &UpdateRun::finished, this, &MainWindow::end_run);
     // Each port reads the image when it begins: the record names what it was sent.
     connect(started, &UpdateRun::image_taken, this,

@@ -1,23 +1,13 @@
 #include "cli/check_events.h"
 
-#include "engine/fixture_loop.h"
-#include "engine/update_run.h"
+#include "engine/run_events.h"
 
-void CheckEvents::watch(UpdateRun *run)
+void CheckEvents::watch(RunEvents *run)
 {
-    QObject::connect(run, &UpdateRun::port_started, [this](const QString &port) { facts.remove(port); });
-    QObject::connect(run, &UpdateRun::facts_known,
+    QObject::connect(run, &RunEvents::attempt_started, [this](const QString &port) { facts.remove(port); });
+    QObject::connect(run, &RunEvents::facts_known,
                      [this](const QString &port, const PortFacts &found) { facts[port] = found; });
-    QObject::connect(run, &UpdateRun::module_identified,
-                     [this](const QString &port, const QString &id) { identified(port, id); });
-}
-
-void CheckEvents::watch(FixtureLoop *station)
-{
-    QObject::connect(station, &FixtureLoop::attempt_started, [this](const QString &port) { facts.remove(port); });
-    QObject::connect(station, &FixtureLoop::facts_known,
-                     [this](const QString &port, const PortFacts &found) { facts[port] = found; });
-    QObject::connect(station, &FixtureLoop::module_identified,
+    QObject::connect(run, &RunEvents::module_identified,
                      [this](const QString &port, const QString &id) { identified(port, id); });
 }
 

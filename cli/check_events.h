@@ -7,8 +7,7 @@
 #include <QString>
 #include <functional>
 
-class FixtureLoop;
-class UpdateRun;
+class RunEvents;
 
 // The checks of a run's ports in its JSON events: a module_id event when a
 // module's identity is read, and the facts of each port's last attempt for
@@ -20,8 +19,7 @@ public:
 
     explicit CheckEvents(Emit emit_event) : emit_event(std::move(emit_event)) {}
 
-    void watch(UpdateRun *run);
-    void watch(FixtureLoop *station);
+    void watch(RunEvents *run); // an UpdateRun or a FixtureLoop
     // module_id, crc_mode, rate, verified and version_reply of the port.
     QJsonObject fields(const QString &port) const;
 

@@ -197,7 +197,7 @@ void HeadlessRun::start_update(const QStringList &ready)
 void HeadlessRun::connect_run(UpdateRun &update)
 {
     auto last_percent = std::make_shared<QMap<QString, int>>();
-    QObject::connect(&update, &UpdateRun::port_started, [this](const QString &port, int attempt) {
+    QObject::connect(&update, &UpdateRun::attempt_started, [this](const QString &port, int attempt) {
         writer.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
                       {QStringLiteral("attempt"), attempt}});
     });

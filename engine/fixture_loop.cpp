@@ -25,7 +25,7 @@ double StationCounters::mean_seconds() const
 
 FixtureLoop::FixtureLoop(const QStringList &ports, const QString &firmware_path, FixtureOptions options,
                          int count, const QMap<QString, QString> &devices, QObject *parent)
-    : QObject(parent), count(count), retries(options.retries)
+    : RunEvents(parent), count(count), retries(options.retries)
 {
     options.update.name_every_line = options.update.name_every_line || ports.size() > 1;
     for (const QString &port : ports) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/port_loop.h"
+#include "engine/run_events.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -26,7 +27,7 @@ struct StationCounters
 // A production station: every port runs its fixture loop at once, units are
 // numbered per port and in total, and `count` units updated (ok or failed)
 // in total end it; a module left as it was does not count.
-class FixtureLoop : public QObject
+class FixtureLoop : public RunEvents
 {
     Q_OBJECT
 
@@ -52,19 +53,6 @@ signals:
     void unit_ended(const QString &port, int unit, int total, PortResult result, FailReason reason,
                     double seconds);
     void module_gone(const QString &port);
-    // Each attempt of a unit: its start, what it found out, its end.
-    void attempt_started(const QString &port, int attempt);
-    void module_identified(const QString &port, const QString &module_id);
-    void facts_known(const QString &port, const PortFacts &facts);
-    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
-                          double seconds);
-    void log_line(const QString &port, const QString &body);
-    void progress(const QString &port, const QString &text, qint64 bytes_sent, qint64 total_bytes);
-    void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
-    void rate_found(const QString &port, int baud);
-    void reset_needed(const QString &port);
-    void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
-    void finished();
 
 private:
     void add_port(const QString &port, const QString &firmware_path, FixtureOptions options);

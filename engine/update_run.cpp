@@ -4,7 +4,7 @@
 
 UpdateRun::UpdateRun(const QStringList &ports, const QString &firmware_path, RunOptions options,
                      QObject *parent)
-    : QObject(parent), firmware_path(firmware_path), options(std::move(options))
+    : RunEvents(parent), firmware_path(firmware_path), options(std::move(options))
 {
     clock = this->options.update.clock ? this->options.update.clock : &own_clock;
     update_ports = ports;
@@ -99,7 +99,7 @@ void UpdateRun::start_port(int index)
     connect(update, &PortUpdate::facts_known, this, [this, port](const PortFacts &facts) { emit facts_known(port, facts); });
     connect(update, &PortUpdate::finished, this,
             [this, index](PortResult result, FailReason reason) { port_ended(index, result, reason); });
-    emit port_started(port, attempts[index]);
+    emit attempt_started(port, attempts[index]);
     if (attempts[index] > 1)
         emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempts[index]).arg(options.retries + 1));
     if (!ledger.ended(port)) // not aborted by a receiver of the signals above
@@ -135,6 +135,8 @@ void UpdateRun::record_end(int index, PortResult result, FailReason reason)
     const PortSummary end{update_ports[index], result, reason, seconds};
     if (!ledger.end(end))
         return;
+    if (attempts[index] == 0 && result == PortResult::skipped && reason == FailReason::not_started)
+        emit attempt_finished(end.port, 0, result, reason, 0.0);
     results[index] = end;
     emit port_finished(end.port, result, reason, seconds);
 }

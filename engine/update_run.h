@@ -2,6 +2,7 @@
 
 #include "engine/outcome.h"
 #include "engine/port_update.h"
+#include "engine/run_events.h"
 #include "engine/run_ledger.h"
 
 #include <QMap>
@@ -24,7 +25,7 @@ struct RunOptions
 // first failure ends the run, or all at once in parallel mode. Every port
 // ends exactly once with port_finished, and finished comes after the last;
 // further attempts and the next port start from the event loop.
-class UpdateRun : public QObject
+class UpdateRun : public RunEvents
 {
     Q_OBJECT
 
@@ -54,21 +55,7 @@ public:
     int current_port = 0;
 
 signals:
-    void port_started(const QString &port, int attempt);
-    void log_line(const QString &port, const QString &body);
-    void progress(const QString &port, const QString &text, qint64 bytes_sent, qint64 total_bytes);
-    void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
-    void rate_found(const QString &port, int baud);
-    void reset_needed(const QString &port);
-    void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
-    void module_identified(const QString &port, const QString &module_id);
-    // What each try found out, just before attempt_finished().
-    void facts_known(const QString &port, const PortFacts &facts);
-    // The end of each try of a port, before a retry of it starts.
-    void attempt_finished(const QString &port, int attempt, PortResult result, FailReason reason,
-                          double seconds);
     void port_finished(const QString &port, PortResult result, FailReason reason, double seconds);
-    void finished();
 
 private:
     void start_port(int index);

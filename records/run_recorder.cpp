@@ -1,7 +1,6 @@
 #include "records/run_recorder.h"
 
-#include "engine/fixture_loop.h"
-#include "engine/update_run.h"
+#include "engine/run_events.h"
 #include "platform/platform.h"
 #include "records/history_writer.h"
 
@@ -36,28 +35,13 @@ RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *par
       adapters(writer ? list_adapter_details() : QVector<AdapterDetails>())
 {}
 
-void RunRecorder::watch(UpdateRun *run)
+void RunRecorder::watch(RunEvents *run)
 {
-    connect(run, &UpdateRun::port_started, this, &RunRecorder::start_attempt);
-    connect(run, &UpdateRun::facts_known, this,
+    connect(run, &RunEvents::attempt_started, this, &RunRecorder::start_attempt);
+    connect(run, &RunEvents::facts_known, this,
             [this](const QString &port, const PortFacts &found) { facts[port] = found; });
-    connect(run, &UpdateRun::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
-    connect(run, &UpdateRun::attempt_finished, this, &RunRecorder::record_end);
-    // A port the run never started ends without an attempt.
-    connect(run, &UpdateRun::port_finished, this,
-            [this](const QString &port, PortResult result, FailReason reason, double seconds) {
-                if (result == PortResult::skipped && reason == FailReason::not_started)
-                    record_end(port, 0, result, reason, seconds);
-            });
-}
-
-void RunRecorder::watch(FixtureLoop *station)
-{
-    connect(station, &FixtureLoop::attempt_started, this, &RunRecorder::start_attempt);
-    connect(station, &FixtureLoop::facts_known, this,
-            [this](const QString &port, const PortFacts &found) { facts[port] = found; });
-    connect(station, &FixtureLoop::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
-    connect(station, &FixtureLoop::attempt_finished, this, &RunRecorder::record_end);
+    connect(run, &RunEvents::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
+    connect(run, &RunEvents::attempt_finished, this, &RunRecorder::record_end);
 }
 
 void RunRecorder::start_attempt(const QString &port, int attempt)

@@ -11,9 +11,8 @@
 #include <QString>
 #include <QVector>
 
-class FixtureLoop;
 class HistoryWriter;
-class UpdateRun;
+class RunEvents;
 
 // What every row of one run shares.
 struct RunContext
@@ -41,8 +40,7 @@ class RunRecorder : public QObject
 public:
     RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent = nullptr);
 
-    void watch(UpdateRun *run);
-    void watch(FixtureLoop *station);
+    void watch(RunEvents *run); // an UpdateRun or a FixtureLoop
     // A port's end the run never saw (a port that did not appear in time).
     void record_end(const QString &port, int attempt, PortResult result, FailReason reason, double seconds);
 

@@ -243,7 +243,7 @@ private slots:
         QMap<QString, PortResult> results;
         QStringList started;
         connect(&run, &UpdateRun::log_line, this, [&](const QString &, const QString &body) { lines << body; });
-        connect(&run, &UpdateRun::port_started, this, [&](const QString &port) { started << port; });
+        connect(&run, &UpdateRun::attempt_started, this, [&](const QString &port) { started << port; });
         connect(&run, &UpdateRun::port_finished, this,
                 [&](const QString &port, PortResult result) { results.insert(port, result); });
         QSignalSpy finished(&run, &UpdateRun::finished);

@@ -91,7 +91,7 @@ private slots:
             QSet<QString> touched; // ports started or ended
             QList<PortSummary> ends;
             int finished = 0;
-            connect(&run, &UpdateRun::port_started, this, [&](const QString &port, int attempt) {
+            connect(&run, &UpdateRun::attempt_started, this, [&](const QString &port, int attempt) {
                 QCOMPARE(attempt, ++attempts[port]);
                 touched << port;
                 clock.advance(1000);
