@@ -42,12 +42,21 @@ void RunRecorder::watch(RunEvents *run)
             [this](const QString &port, const PortFacts &found) { facts[port] = found; });
     connect(run, &RunEvents::rate_found, this, [this](const QString &port, int baud) { rates[port] = baud; });
     connect(run, &RunEvents::attempt_finished, this, &RunRecorder::record_end);
+    // What the attempt read and sent, which may differ from what the run saw at its start.
+    connect(run, &RunEvents::image_taken, this,
+            [this](const QString &port, const QString &path, qint64 bytes, const QString &sha256) {
+                RunContext &taken = images[port];
+                taken.image_path = QFileInfo(path).absoluteFilePath();
+                taken.image_size = bytes;
+                taken.image_sha256 = sha256;
+            });
 }
 
 void RunRecorder::start_attempt(const QString &port, int attempt)
 {
     rates.remove(port);
     facts.remove(port);
+    images.remove(port);
     if (!writer)
         return;
     HistoryRow row = row_of_port(port);
@@ -83,9 +92,10 @@ HistoryRow RunRecorder::row_of_port(const QString &port) const
             row.adapter_vid_pid = adapter.vid_pid;
         }
     }
-    row.image_path = context.image_path;
-    row.image_size = context.image_size;
-    row.image_sha256 = context.image_sha256;
+    const RunContext image = images.value(port, context);
+    row.image_path = image.image_path;
+    row.image_size = image.image_size;
+    row.image_sha256 = image.image_sha256;
     return row;
 }
 

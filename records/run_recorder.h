@@ -58,6 +58,7 @@ private:
     QVector<AdapterDetails> adapters; // listed once, and only when rows are written
     QMap<QString, int> rates;         // the rate each port's current attempt found
     QMap<QString, PortFacts> facts;   // what each port's current attempt found out
+    QMap<QString, RunContext> images; // the image each port's current attempt read: its path, size and SHA-256
     QMap<QString, HistoryRow> open;   // the row of each port's attempt under way
 };
 

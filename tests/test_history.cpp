@@ -3,7 +3,9 @@
 
 #include "cli/command_line.h"
 #include "engine/log_format.h"
+#include "engine/run_events.h"
 #include "records/history_format.h"
+#include "records/run_recorder.h"
 #include "sim_harness.h"
 #include "station_writers.h"
 #include "tool_run.h"
@@ -249,6 +251,26 @@ private slots:
         HistoryFilter pending;
         pending.pending = true;
         QCOMPARE(stored_rows(db, pending).size(), 1); // for a central database, as it reads now
+    }
+
+    // The window reads the image again at every port: a row names what its attempt read.
+    void a_row_names_the_image_its_attempt_read()
+    {
+        RunContext context;
+        context.image_path = "/images/chosen.bin";
+        context.image_size = 100;
+        context.image_sha256 = QString(64, 'a');
+        RunRecorder recorder(nullptr, context);
+        RunEvents run;
+        recorder.watch(&run);
+        emit run.attempt_started("ttyA", 1);
+        QCOMPARE(recorder.row_of("ttyA", 1, PortResult::failure, FailReason::reset_timeout, 1).image_sha256, QString(64, 'a'));
+        emit run.image_taken("ttyA", "/images/chosen.bin", 120, QString(64, 'b'));
+        const HistoryRow row = recorder.row_of("ttyA", 1, PortResult::success, FailReason::ok, 2);
+        QCOMPARE(row.image_sha256, QString(64, 'b'));
+        QCOMPARE(row.image_size, qint64(120));
+        emit run.attempt_started("ttyA", 2); // a new attempt reads the image anew
+        QCOMPARE(recorder.row_of("ttyA", 2, PortResult::failure, FailReason::reset_timeout, 1).image_sha256, QString(64, 'a'));
     }
 
     void an_unusable_database_is_reported_once()

@@ -1,0 +1,20 @@
+# A test program run function by function (SPLIT in tessik_test) must name
+# every function in that list: one left out would never run.
+#   cmake -Dprogram=PATH -Dsplit=a,b,c -P split_complete.cmake
+cmake_minimum_required(VERSION 3.16)
+execute_process(COMMAND ${program} -functions OUTPUT_VARIABLE listed RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${program} -functions failed (${status})")
+endif()
+string(REPLACE "," ";" split "${split}")
+string(REGEX MATCHALL "[A-Za-z_0-9]+\\(\\)" functions "${listed}")
+set(missing)
+foreach(function IN LISTS functions)
+  string(REPLACE "()" "" function "${function}")
+  if(NOT function IN_LIST split)
+    list(APPEND missing ${function})
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "${program}: left out of its SPLIT list in tests/CMakeLists.txt, so never run: ${missing}")
+endif()
