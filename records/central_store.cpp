@@ -15,15 +15,12 @@ namespace {
 
 // The central table: every station's rows, known by their uid; local_id is
 // the row's id in its station's database.
-const char *const create_central_table = R"(CREATE TABLE IF NOT EXISTS history (
-  id BIGSERIAL PRIMARY KEY, uid TEXT NOT NULL, local_id BIGINT NOT NULL,
-  started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL,
-  station TEXT NOT NULL, operator TEXT NOT NULL, tool_version TEXT NOT NULL,
-  port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL,
-  module_id TEXT NOT NULL, image_path TEXT NOT NULL, image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL,
-  result TEXT NOT NULL, reason TEXT NOT NULL, attempt INTEGER NOT NULL, seconds DOUBLE PRECISION NOT NULL,
-  crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL,
-  CONSTRAINT history_uid_key UNIQUE (uid)))";
+QString create_central_table()
+{
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS history (id BIGSERIAL PRIMARY KEY, uid TEXT NOT NULL, "
+                          "local_id BIGINT NOT NULL, %1, CONSTRAINT history_uid_key UNIQUE (uid))")
+        .arg(history_data_columns_sql(SqlDialect::postgresql));
+}
 
 // Every call on the central connection is bounded: connecting by libpq's
 // connect_timeout (CentralUrl's default), each statement by the session's
@@ -65,7 +62,7 @@ bool HistoryStore::open_central()
     for (int tries = 0; tries < 3 && !created; ++tries)
         created = exec(QStringLiteral("SET client_min_messages = warning"))
                   && exec(QStringLiteral("SET statement_timeout = %1").arg(limits.statement_ms))
-                  && exec(QString::fromLatin1(create_central_table));
+                  && exec(create_central_table());
     if (!created)
         return false;
     QSqlQuery columns(db);

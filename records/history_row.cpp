@@ -60,6 +60,23 @@ const Column *find_column(const QString &name)
 
 } // namespace
 
+QString history_data_columns_sql(SqlDialect dialect)
+{
+    const bool postgres = dialect == SqlDialect::postgresql;
+    QStringList definitions;
+    for (const Column &column : columns) {
+        const QLatin1String name(column.name);
+        if (name == QLatin1String("id") || name == QLatin1String("uid"))
+            continue;
+        const char *type = column.kind == Kind::text ? "TEXT"
+                           : column.kind == Kind::real ? (postgres ? "DOUBLE PRECISION" : "REAL")
+                           : column.big && postgres    ? "BIGINT"
+                                                       : "INTEGER";
+        definitions << QStringLiteral("%1 %2 NOT NULL").arg(name, QLatin1String(type));
+    }
+    return definitions.join(QStringLiteral(", "));
+}
+
 QStringList history_columns()
 {
     QStringList names;

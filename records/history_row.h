@@ -52,6 +52,12 @@ QString older_row_uid(const QString &station, qint64 local_id, const QString &st
 // JSON objects and the CSV header.
 QStringList history_columns();
 
+enum class SqlDialect { sqlite, postgresql };
+
+// The definitions of every column but id and uid, in table order, for a
+// CREATE TABLE of either database: the columns are written once, here.
+QString history_data_columns_sql(SqlDialect dialect);
+
 // The row's value of a column (by its name above).
 QVariant history_value(const HistoryRow &row, const QString &column);
 void set_history_value(HistoryRow &row, const QString &column, const QVariant &value);

@@ -22,15 +22,12 @@ namespace {
 constexpr int busy_timeout_ms = 5000;
 constexpr int busy_patience_ms = 60000;
 
-const char *const create_table = R"(CREATE TABLE IF NOT EXISTS history (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL,
-  station TEXT NOT NULL, operator TEXT NOT NULL, tool_version TEXT NOT NULL,
-  port TEXT NOT NULL, device TEXT NOT NULL, adapter_serial TEXT NOT NULL, adapter_vid_pid TEXT NOT NULL,
-  module_id TEXT NOT NULL, image_path TEXT NOT NULL, image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL,
-  result TEXT NOT NULL, reason TEXT NOT NULL, attempt INTEGER NOT NULL, seconds REAL NOT NULL,
-  crc_mode TEXT NOT NULL, rate INTEGER NOT NULL, verified TEXT NOT NULL, version_reply TEXT NOT NULL,
-  uid TEXT NOT NULL, writer TEXT NOT NULL DEFAULT ''))";
+QString create_table()
+{
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS history (id INTEGER PRIMARY KEY AUTOINCREMENT, %1, "
+                          "uid TEXT NOT NULL, writer TEXT NOT NULL DEFAULT '')")
+        .arg(history_data_columns_sql(SqlDialect::sqlite));
+}
 
 // Why a row was interrupted: its process ended during the attempt.
 constexpr char interrupted_reason[] = "process_gone";
@@ -174,7 +171,7 @@ bool HistoryStore::open_local()
     // open, and once another station has written, every write of this
     // connection is refused as busy however often it is tried.
     mode.finish();
-    if (!exec(QString::fromLatin1(create_table))
+    if (!exec(create_table())
         || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)"))
         || !migrate_local()
         || !exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS history_uid ON history (uid)"))
