@@ -261,7 +261,140 @@ QString usage_text()
     return text;
 }
 
-CommandLine parse_command_line(const QStringList &arguments)
+namespace {
+
+QString read_records(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    line.records.enabled = !parser.isSet(options.no_history);
+    line.records.db_path = parser.value(options.history_db);
+    line.records.station = parser.value(options.station);
+    line.records.operator_name = parser.value(options.operator_name);
+    line.records.central_db = parser.value(options.central_db);
+    if (!line.records.central_db.isEmpty() && !parse_central_url(line.records.central_db).valid())
+        return parse_central_url(line.records.central_db).error;
+    if (parser.isSet(options.expect_sha256)) {
+        line.expect_sha256 = parser.value(options.expect_sha256).toLower();
+        if (!is_sha256(line.expect_sha256))
+            return QStringLiteral("--expect-sha256 needs the 64 hex digits of a SHA-256");
+    }
+    return QString();
+}
+
+QString read_checks(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    line.checks.verify = parser.isSet(options.verify);
+    if (parser.isSet(options.verify_timeout)) {
+        bool number_ok = false;
+        const double seconds = parser.value(options.verify_timeout).toDouble(&number_ok);
+        if (!number_ok || !(seconds > 0 && seconds <= 3600))
+            return QStringLiteral("--verify-timeout needs a number of seconds (at most 3600)");
+        line.checks.verify_timeout_ms = int(seconds * 1000);
+    }
+    line.checks.version_command = unescape(parser.value(options.version_command));
+    line.checks.expect_version = unescape(parser.value(options.expect_version));
+    line.checks.id_command = unescape(parser.value(options.id_command));
+    line.skip_done = parser.isSet(options.skip_done);
+    const QString check_error = read_check_patterns(parser, options, line.checks);
+    if (!check_error.isEmpty())
+        return check_error;
+    const bool version_checked = !line.checks.expect_version.isEmpty() || !line.checks.min_version.isNull();
+    if (line.checks.version_command.isEmpty() == version_checked)
+        return QStringLiteral("--version-command goes together with --expect-version or --min-version");
+    if (!line.checks.version_command.isEmpty() && !line.checks.verify)
+        return QStringLiteral("--version-command needs --verify");
+    if (line.skip_done && line.checks.id_command.isEmpty())
+        return QStringLiteral("--skip-done needs --id-command");
+    if (line.skip_done && !line.records.enabled)
+        return QStringLiteral("--skip-done reads the history: not with --no-history");
+    return QString();
+}
+
+// The --history query's filters and forms; query_option tells whether any was given.
+QString read_query(const QCommandLineParser &parser, const Options &options, CommandLine &line, bool &query_option)
+{
+    QString filter_error;
+    const bool filters_ok =
+        (!parser.isSet(options.since) || parse_since(parser.value(options.since), line.filter, filter_error))
+        && (!parser.isSet(options.sha256)
+            || parse_sha256_prefix(parser.value(options.sha256), line.filter, filter_error))
+        && (!parser.isSet(options.result)
+            || parse_result(parser.value(options.result), line.filter, filter_error))
+        && (!parser.isSet(options.limit)
+            || parse_limit(parser.value(options.limit), line.filter, filter_error));
+    if (!filters_ok)
+        return filter_error;
+    line.filter.module_id = parser.value(options.module_id);
+    line.stats = parser.isSet(options.stats);
+    line.csv = parser.isSet(options.csv);
+    line.central = parser.isSet(options.central);
+    line.filter.pending = parser.isSet(options.pending);
+    query_option = line.stats || line.csv || parser.isSet(options.since) || parser.isSet(options.sha256)
+                   || parser.isSet(options.result) || parser.isSet(options.module_id)
+                   || parser.isSet(options.limit) || line.central || line.filter.pending;
+    return QString();
+}
+
+QString read_watch(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    line.watch = parser.isSet(options.watch);
+    bool number_ok = true;
+    line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
+    if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)
+        return QStringLiteral("--gone-after needs a number of seconds above 0");
+    line.count = parser.value(options.count).toInt(&number_ok);
+    if (!number_ok || line.count < 0)
+        return QStringLiteral("--count needs a whole number of 0 or more");
+    if (!line.watch && (parser.isSet(options.gone_after) || parser.isSet(options.count)))
+        return QStringLiteral("--gone-after and --count need --watch");
+    return QString();
+}
+
+QString check_history_mode(const QCommandLineParser &parser, const Options &options, CommandLine &line)
+{
+    if (parser.isSet(options.file) || line.ports.size() > 1)
+        return QStringLiteral("--history takes no --file and at most one --port");
+    if (line.json && line.csv)
+        return QStringLiteral("--json or --csv, not both");
+    if (!line.records.enabled)
+        return QStringLiteral("--history reads the history: not with --no-history");
+    if (line.central && line.filter.pending)
+        return QStringLiteral("--pending lists this station's rows: not with --central");
+    line.filter.port = line.ports.value(0);
+    line.filter.station = line.records.station;
+    return QString();
+}
+
+// The mode the options ask for, and what that mode needs besides.
+QString choose_mode(const QCommandLineParser &parser, const Options &options, bool query_option, CommandLine &line)
+{
+    if (parser.isSet(options.help)) {
+        line.mode = CommandLine::Mode::help;
+    } else if (parser.isSet(options.version)) {
+        line.mode = CommandLine::Mode::version;
+    } else if (parser.isSet(options.sync)) {
+        line.mode = CommandLine::Mode::sync;
+    } else if (parser.isSet(options.list_ports)) {
+        line.mode = CommandLine::Mode::list_ports;
+    } else if (parser.isSet(options.history)) {
+        line.mode = CommandLine::Mode::history;
+        return check_history_mode(parser, options, line);
+    } else if (query_option) {
+        return QStringLiteral("these options need --history");
+    } else if (parser.isSet(options.file) || parser.isSet(options.port)) {
+        line.mode = CommandLine::Mode::run;
+        if (line.file.isEmpty())
+            return QStringLiteral("--file IMAGE is missing");
+        if (line.ports.isEmpty())
+            return QStringLiteral("at least one --port is needed");
+    } else if (line.json || line.keep_going || line.retries > 0 || !line.log_file.isEmpty()
+               || parser.isSet(options.wait_port) || !line.expect_sha256.isEmpty()) {
+        return QStringLiteral("these options need --file and --port");
+    }
+    return QString();
+}
+
+// Qt's own options (-style, -platform and the like) are Qt's, not ours.
+QStringList own_arguments(const QStringList &arguments)
 {
     QStringList own = arguments.mid(0, 1);
     for (int i = 1; i < arguments.size(); ++i) {
@@ -272,19 +405,25 @@ CommandLine parse_command_line(const QStringList &arguments)
         }
         own << arguments.at(i);
     }
+    return own;
+}
 
+} // namespace
+
+CommandLine parse_command_line(const QStringList &arguments)
+{
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     Options options;
     options.add_to(parser);
 
     CommandLine line;
-    auto usage_error = [&line](const QString &message) {
+    const auto usage_error = [&line](const QString &message) {
         line.mode = CommandLine::Mode::usage_error;
         line.error = message;
         return line;
     };
-    if (!parser.parse(own))
+    if (!parser.parse(own_arguments(arguments)))
         return usage_error(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return usage_error(QStringLiteral("unexpected argument ") + parser.positionalArguments().first());
@@ -296,110 +435,13 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.keep_going = parser.isSet(options.keep_going);
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
-    const QString number_error = read_numbers(parser, options, line);
-    if (!number_error.isEmpty())
-        return usage_error(number_error);
-
-    line.records.enabled = !parser.isSet(options.no_history);
-    line.records.db_path = parser.value(options.history_db);
-    line.records.station = parser.value(options.station);
-    line.records.operator_name = parser.value(options.operator_name);
-    line.records.central_db = parser.value(options.central_db);
-    if (!line.records.central_db.isEmpty() && !parse_central_url(line.records.central_db).valid())
-        return usage_error(parse_central_url(line.records.central_db).error);
-    if (parser.isSet(options.expect_sha256)) {
-        line.expect_sha256 = parser.value(options.expect_sha256).toLower();
-        if (!is_sha256(line.expect_sha256))
-            return usage_error(QStringLiteral("--expect-sha256 needs the 64 hex digits of a SHA-256"));
+    bool query_option = false;
+    for (const QString &error : {read_numbers(parser, options, line), read_records(parser, options, line),
+                                 read_checks(parser, options, line), read_query(parser, options, line, query_option),
+                                 read_watch(parser, options, line)}) {
+        if (!error.isEmpty())
+            return usage_error(error);
     }
-    line.checks.verify = parser.isSet(options.verify);
-    if (parser.isSet(options.verify_timeout)) {
-        bool number_ok = false;
-        const double seconds = parser.value(options.verify_timeout).toDouble(&number_ok);
-        if (!number_ok || !(seconds > 0 && seconds <= 3600))
-            return usage_error(QStringLiteral("--verify-timeout needs a number of seconds (at most 3600)"));
-        line.checks.verify_timeout_ms = int(seconds * 1000);
-    }
-    line.checks.version_command = unescape(parser.value(options.version_command));
-    line.checks.expect_version = unescape(parser.value(options.expect_version));
-    line.checks.id_command = unescape(parser.value(options.id_command));
-    line.skip_done = parser.isSet(options.skip_done);
-    const QString check_error = read_check_patterns(parser, options, line.checks);
-    if (!check_error.isEmpty())
-        return usage_error(check_error);
-    const bool version_checked = !line.checks.expect_version.isEmpty() || !line.checks.min_version.isNull();
-    if (line.checks.version_command.isEmpty() == version_checked)
-        return usage_error(
-            QStringLiteral("--version-command goes together with --expect-version or --min-version"));
-    if (!line.checks.version_command.isEmpty() && !line.checks.verify)
-        return usage_error(QStringLiteral("--version-command needs --verify"));
-    if (line.skip_done && line.checks.id_command.isEmpty())
-        return usage_error(QStringLiteral("--skip-done needs --id-command"));
-    if (line.skip_done && !line.records.enabled)
-        return usage_error(QStringLiteral("--skip-done reads the history: not with --no-history"));
-    QString filter_error;
-    const bool filters_ok =
-        (!parser.isSet(options.since) || parse_since(parser.value(options.since), line.filter, filter_error))
-        && (!parser.isSet(options.sha256)
-            || parse_sha256_prefix(parser.value(options.sha256), line.filter, filter_error))
-        && (!parser.isSet(options.result)
-            || parse_result(parser.value(options.result), line.filter, filter_error))
-        && (!parser.isSet(options.limit)
-            || parse_limit(parser.value(options.limit), line.filter, filter_error));
-    if (!filters_ok)
-        return usage_error(filter_error);
-    line.filter.module_id = parser.value(options.module_id);
-    line.stats = parser.isSet(options.stats);
-    line.csv = parser.isSet(options.csv);
-    line.central = parser.isSet(options.central);
-    line.filter.pending = parser.isSet(options.pending);
-    const bool query_option = line.stats || line.csv || parser.isSet(options.since)
-                              || parser.isSet(options.sha256) || parser.isSet(options.result)
-                              || parser.isSet(options.module_id) || parser.isSet(options.limit)
-                              || line.central || line.filter.pending;
-
-    line.watch = parser.isSet(options.watch);
-    bool number_ok = true;
-    line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
-    if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)
-        return usage_error(QStringLiteral("--gone-after needs a number of seconds above 0"));
-    line.count = parser.value(options.count).toInt(&number_ok);
-    if (!number_ok || line.count < 0)
-        return usage_error(QStringLiteral("--count needs a whole number of 0 or more"));
-    if (!line.watch && (parser.isSet(options.gone_after) || parser.isSet(options.count)))
-        return usage_error(QStringLiteral("--gone-after and --count need --watch"));
-
-    if (parser.isSet(options.help)) {
-        line.mode = CommandLine::Mode::help;
-    } else if (parser.isSet(options.version)) {
-        line.mode = CommandLine::Mode::version;
-    } else if (parser.isSet(options.sync)) {
-        line.mode = CommandLine::Mode::sync;
-    } else if (parser.isSet(options.list_ports)) {
-        line.mode = CommandLine::Mode::list_ports;
-    } else if (parser.isSet(options.history)) {
-        line.mode = CommandLine::Mode::history;
-        if (parser.isSet(options.file) || line.ports.size() > 1)
-            return usage_error(QStringLiteral("--history takes no --file and at most one --port"));
-        if (line.json && line.csv)
-            return usage_error(QStringLiteral("--json or --csv, not both"));
-        if (!line.records.enabled)
-            return usage_error(QStringLiteral("--history reads the history: not with --no-history"));
-        if (line.central && line.filter.pending)
-            return usage_error(QStringLiteral("--pending lists this station's rows: not with --central"));
-        line.filter.port = line.ports.value(0);
-        line.filter.station = line.records.station;
-    } else if (query_option) {
-        return usage_error(QStringLiteral("these options need --history"));
-    } else if (parser.isSet(options.file) || parser.isSet(options.port)) {
-        line.mode = CommandLine::Mode::run;
-        if (line.file.isEmpty())
-            return usage_error(QStringLiteral("--file IMAGE is missing"));
-        if (line.ports.isEmpty())
-            return usage_error(QStringLiteral("at least one --port is needed"));
-    } else if (line.json || line.keep_going || line.retries > 0 || !line.log_file.isEmpty()
-               || parser.isSet(options.wait_port) || !line.expect_sha256.isEmpty()) {
-        return usage_error(QStringLiteral("these options need --file and --port"));
-    }
-    return line;
+    const QString mode_error = choose_mode(parser, options, query_option, line);
+    return mode_error.isEmpty() ? line : usage_error(mode_error);
 }
