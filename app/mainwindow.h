@@ -105,6 +105,9 @@ private:
 
     // Update run
     void start_run();
+    QStringList run_ports() const;
+    CheckOptions run_checks() const;
+    void show_events_of(RunEvents *started);
     void end_run();
     void show_notice(NoticeKind kind, const QString &title, const QString &text);
     QString first_ticked_port() const;

@@ -44,46 +44,63 @@ void MainWindow::send_file()
 void MainWindow::start_run()
 {
     close_image(); // every port's update reopens and measures it
-    QStringList ports;
-    for (int i = 0; i < port_count; ++i)
-        ports << update_ports[i];
+    const QStringList ports = run_ports();
     record_run_start(ports);
     RunOptions options;
     options.parallel = parallel;
-    options.update.checks = checks;
-    if (skip_done && records.enabled) {
-        RunContext image;
-        describe_image(firmware_path, image);
-        options.update.checks.already_done = done_lookup(records.resolved_db_path(), image.image_sha256);
-    }
+    options.update.checks = run_checks();
     if (run)
         disconnect(run.get(), nullptr, this, nullptr);
     run = std::make_unique<UpdateRun>(ports, firmware_path, options);
     UpdateRun *started = run.get();
-    record_history_of(started);
-
-    connect(started, &UpdateRun::log_line, this, [this](const QString &, const QString &body) { append_log(body); });
+    show_events_of(started);
     connect(started, &UpdateRun::progress, this, [this](const QString &port, const QString &text) {
         const int row = port_row(port);
         if (row >= 0 && row < max_ports && progress_labels[row])
             progress_labels[row]->setText(text);
     });
-    connect(started, &UpdateRun::notice, this,
+    connect(started, &UpdateRun::attempt_started, this, [this, started] { current_port = started->current_port; });
+    update_button->setEnabled(false);
+    started->start();
+}
+
+QStringList MainWindow::run_ports() const
+{
+    QStringList ports;
+    for (int i = 0; i < port_count; ++i)
+        ports << update_ports[i];
+    return ports;
+}
+
+// The checks of this press; with --skip-done, the modules that already have the image.
+CheckOptions MainWindow::run_checks() const
+{
+    CheckOptions run = checks;
+    if (skip_done && records.enabled) {
+        RunContext image;
+        describe_image(firmware_path, image);
+        run.already_done = done_lookup(records.resolved_db_path(), image.image_sha256);
+    }
+    return run;
+}
+
+// What a run and a fixture loop show alike: the log, the boxes, the record, the end.
+void MainWindow::show_events_of(RunEvents *started)
+{
+    record_history_of(started);
+    connect(started, &RunEvents::log_line, this, [this](const QString &, const QString &body) { append_log(body); });
+    connect(started, &RunEvents::notice, this,
             [this](const QString &, NoticeKind kind, const QString &title, const QString &text) {
                 show_notice(kind, title, text);
             });
-    connect(started, &UpdateRun::attempt_started, this, [this, started] { current_port = started->current_port; });
-    connect(started, &UpdateRun::finished, this, &MainWindow::end_run);
+    connect(started, &RunEvents::finished, this, &MainWindow::end_run);
     // Each port reads the image when it begins: the record names what it was sent.
-    connect(started, &UpdateRun::image_taken, this,
+    connect(started, &RunEvents::image_taken, this,
             [this](const QString &port, const QString &path, qint64 bytes, const QString &sha) {
                 const QDateTime now = QDateTime::currentDateTime();
                 record.append(now.date(), format_log_line(now, QStringLiteral("%1 image %2; %3 bytes; SHA-256 %4")
                                                                    .arg(port, path).arg(bytes).arg(sha)));
             });
-
-    update_button->setEnabled(false);
-    started->start();
 }
 
 void MainWindow::show_notice(NoticeKind kind, const QString &title, const QString &text)
