@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
-#include "engine/update_run.h"
+#include "engine/run_session.h"
 #include "platform/platform.h"
 
 #include <QLabel>
@@ -10,8 +10,8 @@
 void MainWindow::open_file()
 {
     firmware_path = modal->open_file_name(this, tr("Open Bin"), QStringLiteral("."), tr("Bin(*.bin)"));
-    if (run)
-        run->set_firmware_path(firmware_path);
+    if (session && session->pass())
+        session->pass()->set_firmware_path(firmware_path);
     if (!firmware_path.isEmpty())
         modal->warning(this, QStringLiteral("提示"), QStringLiteral("打开升级文件成功"));
     else

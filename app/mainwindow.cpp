@@ -2,7 +2,7 @@
 
 #include "app/modal_ui.h"
 #include "engine/fixture_loop.h"
-#include "engine/update_run.h"
+#include "engine/run_session.h"
 #include "records/history_writer.h"
 
 #include <QCheckBox>
@@ -87,12 +87,9 @@ MainWindow::~MainWindow()
 {
     // Ends a run still going: a scan is asked to stop and waited for, so
     // nothing of it runs after main() has returned.
-    if (run)
-        disconnect(run.get(), nullptr, this, nullptr);
-    run.reset();
-    if (station)
-        disconnect(station.get(), nullptr, this, nullptr);
-    station.reset();
+    if (session)
+        disconnect(session.get(), nullptr, this, nullptr);
+    session.reset();
     if (!ports_layout->parent())
         delete ports_layout; // never placed: no port was listed
     delete recv_timer;

@@ -19,15 +19,15 @@ class QPushButton;
 class QTextEdit;
 class QTimer;
 class QVBoxLayout;
-class FixtureLoop;
 class RunEvents;
 class HistoryWriter;
 class ModalUi;
 class PortUpdate;
-class UpdateRun;
+class RunSession;
+enum class RunMode;
 
 // The one window of the tool: the port rows, the log and the two buttons.
-// "update" starts an UpdateRun over the ticked ports and the window shows
+// "update" starts a RunSession over the ticked ports and the window shows
 // what it reports: log lines, progress labels and boxes. While no update
 // runs, the rows follow the serial ports that come and go; every log line
 // is also kept in the day's update record on disk.
@@ -105,6 +105,7 @@ private:
 
     // Update run
     void start_run();
+    void start_session(RunMode mode);
     QStringList run_ports() const;
     CheckOptions run_checks() const;
     void show_events_of(RunEvents *started);
@@ -156,10 +157,9 @@ private:
     std::FILE *image_file = nullptr;
     qint64 total_bytes = 0;
 
-    std::unique_ptr<UpdateRun> run;
+    std::unique_ptr<RunSession> session; // a pass over the ports or a fixture loop
     bool parallel = false;
     bool watch = false;
-    std::unique_ptr<FixtureLoop> station;
     int exit_status_after_run = -1; // set by a signal
 
     // Log

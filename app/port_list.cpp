@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 #include "platform/trace.h"
 
-#include "engine/update_run.h"
+#include "engine/run_session.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -118,7 +118,7 @@ int MainWindow::port_row(const QString &name) const
 // its progress labels by port name, and the operator's view stays put.
 void MainWindow::poll_ports()
 {
-    if ((run && run->running()) || watching())
+    if (session && session->running())
         return;
     QStringList names = port_lister();
     names.removeDuplicates();

@@ -1,9 +1,8 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
-#include "engine/fixture_loop.h"
 #include "engine/log_format.h"
-#include "engine/update_run.h"
+#include "engine/run_session.h"
 #include "records/done_lookup.h"
 #include "records/run_recorder.h"
 
@@ -14,7 +13,7 @@
 void MainWindow::send_file()
 {
     if (watching()) {
-        station->stop();
+        session->stop();
         return;
     }
     if (firmware_path.isEmpty()) {
@@ -22,7 +21,7 @@ void MainWindow::send_file()
         update_button->setEnabled(true);
         return;
     }
-    if (run && run->running())
+    if (session && session->running())
         return;
 
     if (prepare_update() != 0) {
@@ -43,25 +42,34 @@ void MainWindow::send_file()
 
 void MainWindow::start_run()
 {
-    close_image(); // every port's update reopens and measures it
-    const QStringList ports = run_ports();
-    record_run_start(ports);
-    RunOptions options;
-    options.parallel = parallel;
-    options.update.checks = run_checks();
-    if (run)
-        disconnect(run.get(), nullptr, this, nullptr);
-    run = std::make_unique<UpdateRun>(ports, firmware_path, options);
-    UpdateRun *started = run.get();
-    show_events_of(started);
-    connect(started, &UpdateRun::progress, this, [this](const QString &port, const QString &text) {
+    start_session(parallel ? RunMode::parallel : RunMode::one_after_another);
+    connect(session.get(), &RunEvents::progress, this, [this](const QString &port, const QString &text) {
         const int row = port_row(port);
         if (row >= 0 && row < max_ports && progress_labels[row])
             progress_labels[row]->setText(text);
     });
-    connect(started, &UpdateRun::attempt_started, this, [this, started] { current_port = started->current_port; });
+    UpdateRun *pass = session->pass();
+    connect(session.get(), &RunEvents::attempt_started, this,
+            [this, pass] { current_port = pass->current_port; });
     update_button->setEnabled(false);
-    started->start();
+    session->start();
+}
+
+// A new session over the ticked ports, shown and recorded; not started yet.
+// Every port's update reads the image when it begins, as the press's own.
+void MainWindow::start_session(RunMode mode)
+{
+    close_image();
+    RunRequest request;
+    request.mode = mode;
+    request.ports = run_ports();
+    request.image_path = firmware_path;
+    request.checks = run_checks();
+    record_run_start(request.ports);
+    if (session)
+        disconnect(session.get(), nullptr, this, nullptr);
+    session = std::make_unique<RunSession>(request);
+    show_events_of(session.get());
 }
 
 QStringList MainWindow::run_ports() const
@@ -88,19 +96,24 @@ CheckOptions MainWindow::run_checks() const
 void MainWindow::show_events_of(RunEvents *started)
 {
     record_history_of(started);
-    connect(started, &RunEvents::log_line, this, [this](const QString &, const QString &body) { append_log(body); });
+    connect(started, &RunEvents::log_line, this,
+            [this](const QString &, const QString &body) { append_log(body); });
     connect(started, &RunEvents::notice, this,
             [this](const QString &, NoticeKind kind, const QString &title, const QString &text) {
                 show_notice(kind, title, text);
             });
     connect(started, &RunEvents::finished, this, &MainWindow::end_run);
     // Each port reads the image when it begins: the record names what it was sent.
-    connect(started, &RunEvents::image_taken, this,
-            [this](const QString &port, const QString &path, qint64 bytes, const QString &sha) {
-                const QDateTime now = QDateTime::currentDateTime();
-                record.append(now.date(), format_log_line(now, QStringLiteral("%1 image %2; %3 bytes; SHA-256 %4")
-                                                                   .arg(port, path).arg(bytes).arg(sha)));
-            });
+    connect(
+        started, &RunEvents::image_taken, this,
+        [this](const QString &port, const QString &path, qint64 bytes, const QString &sha) {
+            const QDateTime now = QDateTime::currentDateTime();
+            record.append(
+                now.date(),
+                format_log_line(
+                    now,
+                    QStringLiteral("%1 image %2; %3 bytes; SHA-256 %4").arg(port, path).arg(bytes).arg(sha)));
+        });
 }
 
 void MainWindow::show_notice(NoticeKind kind, const QString &title, const QString &text)
@@ -123,10 +136,8 @@ void MainWindow::end_run()
 void MainWindow::end_on_signal(int exit_status)
 {
     exit_status_after_run = exit_status;
-    if (run && run->running())
-        run->abort();
-    else if (station && station->running())
-        station->abort();
+    if (session && session->running())
+        session->abort();
     else
         QCoreApplication::exit(exit_status);
 }
@@ -143,7 +154,7 @@ QString MainWindow::first_ticked_port() const
 
 PortUpdate *MainWindow::current_update() const
 {
-    return run ? run->current_update() : nullptr;
+    return session && session->pass() ? session->pass()->current_update() : nullptr;
 }
 
 // The slot table's entries for the update's steps hand on to its engine.

@@ -1,25 +1,18 @@
 #include "cli/headless.h"
 
-#include "cli/check_events.h"
-#include "cli/event_writer.h"
 #include "cli/port_names.h"
-#include "cli/run_history.h"
-#include "cli/run_ports.h"
 #include "cli/run_image.h"
+#include "cli/run_ports.h"
 #include "cli/run_signals.h"
-#include "engine/image.h"
-#include "engine/update_run.h"
+#include "cli/session_report.h"
 #include "platform/platform.h"
-#include "records/done_lookup.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimer>
 #include <memory>
 
 namespace {
@@ -41,26 +34,22 @@ class HeadlessRun
 {
 public:
     HeadlessRun(const CommandLine &line, const RunPorts &ports, std::shared_ptr<const Image> image)
-        : line(line), writer(line.json), ledger(ports.labels), devices(ports.devices),
-          wait(ports.labels, ports.missing.isEmpty() ? 0 : line.wait_port_seconds), image(std::move(image)),
-          image_size(this->image->bytes.size()), image_sha(this->image->sha256_hex())
+        : line(line), writer(line.json), ledger(ports.labels),
+          wait(ports.labels, ports.missing.isEmpty() ? 0 : line.wait_port_seconds),
+          request(request_of(line, std::move(image), ports.labels, ports.devices)),
+          report(line, request, writer)
     {
         run_clock.start();
     }
 
-    // The log file's header is written before any port is touched; an
-    // empty text when it was.
-    QString start_log();
+    // Before any port is touched.
+    bool start_log() { return report.start_log(); }
     int exec();
 
 private:
-    QString header() const;
-    void emit_run_start();
     void ports_ready(const RunPorts &ports);
-    void start_update(const QStringList &ready);
-    void connect_run(UpdateRun &run);
+    void start_update(const QStringList &ready, const QMap<QString, QString> &devices);
     void on_signal();
-    void start_history();
     void end_port(const PortSummary &end);
     void end_port_outside_run(const PortSummary &end);
     int finish();
@@ -68,74 +57,32 @@ private:
     const CommandLine &line;
     EventWriter writer;
     RunLedger ledger;
-    QMap<QString, QString> devices;
     PortWait wait;
     QElapsedTimer run_clock;
-    // Read once: every port and every attempt sends exactly these bytes.
-    const std::shared_ptr<const Image> image;
-    const qint64 image_size;
-    const QString image_sha;
-    // Every port's end is a history row, written by a thread of its own.
-    std::unique_ptr<RunHistory> history;
-    std::unique_ptr<UpdateRun> run;
+    // Every port and every attempt sends exactly the request's bytes.
+    const RunRequest request;
+    SessionReport report;
+    std::unique_ptr<RunSession> session;
     bool aborted = false;
-    CheckEvents checks{[this](const QJsonObject &event) { writer.event(event); }};
 };
-
-QString HeadlessRun::header() const
-{
-    return QStringLiteral("# %1 %2: image %3, %4 bytes, sha256 %5, ports %6\n")
-        .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(), line.file)
-        .arg(image_size)
-        .arg(image_sha, ledger.ports().join(QStringLiteral(", ")));
-}
-
-QString HeadlessRun::start_log()
-{
-    return line.log_file.isEmpty() ? QString() : writer.start_log(line.log_file, header());
-}
-
-void HeadlessRun::emit_run_start()
-{
-    writer.event({{QStringLiteral("event"), QStringLiteral("run_start")},
-                  {QStringLiteral("image"), line.file},
-                  {QStringLiteral("bytes"), image_size},
-                  {QStringLiteral("sha256"), image_sha},
-                  {QStringLiteral("ports"), json_list(ledger.ports())},
-                  {QStringLiteral("parallel"), line.parallel},
-                  {QStringLiteral("version"), QCoreApplication::applicationVersion()}});
-}
 
 int HeadlessRun::exec()
 {
     // Before the first event: a reader gone at once must not end the run.
     RunSignals signal_handling([this] { on_signal(); });
-    start_history();
-    emit_run_start();
+    report.run_start({{QStringLiteral("parallel"), line.parallel}});
     wait.done = [this](const RunPorts &ports) { ports_ready(ports); };
     wait.start();
     QCoreApplication::exec();
-    run.reset();
+    session.reset();
     return finish();
-}
-
-void HeadlessRun::start_history()
-{
-    const RunContext context{line.records.resolved_station(),
-                             line.records.resolved_operator(),
-                             QCoreApplication::applicationVersion(),
-                             QFileInfo(line.file).absoluteFilePath(),
-                             image_size,
-                             image_sha,
-                             devices};
-    history = std::make_unique<RunHistory>(line.records, context,
-                                           [this](const QJsonObject &event) { writer.event(event); });
 }
 
 void HeadlessRun::end_port(const PortSummary &end)
 {
     if (ledger.end(end))
-        writer.port_end(end, end.result == PortResult::skipped ? QString() : image_sha, checks.fields(end.port));
+        writer.port_end(end, end.result == PortResult::skipped ? QString() : request.image->sha256_hex(),
+                        report.checks.fields(end.port));
 }
 
 // A port that the run itself did not end (never found, never started,
@@ -145,7 +92,8 @@ void HeadlessRun::end_port_outside_run(const PortSummary &end)
     if (ledger.ended(end.port))
         return;
     end_port(end);
-    history->recorder().record_end(end.port, end.result == PortResult::skipped ? 0 : 1, end.result, end.reason, end.seconds);
+    report.history().recorder().record_end(end.port, end.result == PortResult::skipped ? 0 : 1, end.result,
+                                           end.reason, end.seconds);
 }
 
 // Ports named before they existed are resolved again now: one that turned
@@ -157,10 +105,10 @@ void HeadlessRun::ports_ready(const RunPorts &ports)
             continue;
         ledger.drop(it.key());
         writer.human(QStringLiteral("%1 is %2\n").arg(it.key(), it.value()));
-        writer.event({{QStringLiteral("event"), QStringLiteral("port_merged")}, {QStringLiteral("port"), it.key()},
+        writer.event({{QStringLiteral("event"), QStringLiteral("port_merged")},
+                      {QStringLiteral("port"), it.key()},
                       {QStringLiteral("into"), it.value()}});
     }
-    devices = ports.devices;
     for (const QString &port : ports.missing) {
         writer.log_line(port, port + QStringLiteral("对应设备升级失败"));
         end_port_outside_run({port, PortResult::failure, FailReason::no_such_port, wait.seconds_waited()});
@@ -170,71 +118,30 @@ void HeadlessRun::ports_ready(const RunPorts &ports)
         QCoreApplication::quit();
         return;
     }
-    start_update(ready);
+    start_update(ready, ports.devices);
 }
 
-void HeadlessRun::start_update(const QStringList &ready)
+void HeadlessRun::start_update(const QStringList &ready, const QMap<QString, QString> &devices)
 {
-    RunOptions options;
-    options.parallel = line.parallel;
-    options.keep_going = line.keep_going;
-    options.retries = line.retries;
-    options.devices = devices;
-    options.update.explain_open_failure = true;
-    options.update.image = image;
-    options.update.checks = line.checks;
-    if (line.skip_done)
-        options.update.checks.already_done = done_lookup(line.records.resolved_db_path(), image_sha);
-    run = std::make_unique<UpdateRun>(ready, line.file, options);
-    history->recorder().watch(run.get());
-    checks.watch(run.get());
-    connect_run(*run);
-    QObject::connect(run.get(), &UpdateRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    run->start();
-}
-
-void HeadlessRun::connect_run(UpdateRun &update)
-{
-    auto last_percent = std::make_shared<QMap<QString, int>>();
-    QObject::connect(&update, &UpdateRun::attempt_started, [this](const QString &port, int attempt) {
-        writer.event({{QStringLiteral("event"), QStringLiteral("port_start")}, {QStringLiteral("port"), port},
-                      {QStringLiteral("attempt"), attempt}});
-    });
-    QObject::connect(&update, &UpdateRun::log_line,
-                     [this](const QString &port, const QString &body) { writer.log_line(port, body); });
-    QObject::connect(&update, &UpdateRun::progress,
-                     [this, last_percent](const QString &port, const QString &text, qint64 sent, qint64 total) {
-                         const int percent = total > 0 ? int(sent * 100 / total) : 100;
-                         if (last_percent->value(port, -1) == percent)
-                             return;
-                         last_percent->insert(port, percent);
-                         writer.human(port + QLatin1Char(' ') + text + QLatin1Char('\n'));
-                         writer.event({{QStringLiteral("event"), QStringLiteral("progress")},
-                                       {QStringLiteral("port"), port}, {QStringLiteral("bytes"), sent},
-                                       {QStringLiteral("total"), total}, {QStringLiteral("percent"), percent}});
-                     });
-    QObject::connect(&update, &UpdateRun::notice, [](const QString &, NoticeKind, const QString &title, const QString &text) {
-        put(stderr, title + QStringLiteral(": ") + text + QLatin1Char('\n'));
-    });
-    QObject::connect(&update, &UpdateRun::rate_found, [this](const QString &port, int baud) {
-        writer.event({{QStringLiteral("event"), QStringLiteral("rate")}, {QStringLiteral("port"), port},
-                      {QStringLiteral("baud"), baud}});
-    });
-    QObject::connect(&update, &UpdateRun::reset_needed, [this](const QString &port) {
-        writer.event({{QStringLiteral("event"), QStringLiteral("reset_needed")}, {QStringLiteral("port"), port}});
-    });
-    QObject::connect(&update, &UpdateRun::port_finished,
+    RunRequest now = request;
+    now.ports = ready;
+    now.devices = devices;
+    session = std::make_unique<RunSession>(now);
+    report.watch(session.get());
+    QObject::connect(session.get(), &RunSession::port_finished,
                      [this](const QString &port, PortResult result, FailReason reason, double seconds) {
                          end_port({port, result, reason, seconds});
                      });
+    QObject::connect(session.get(), &RunEvents::finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+    session->start();
 }
 
 void HeadlessRun::on_signal()
 {
     aborted = true;
-    if (run && run->running()) {
-        run->abort();
+    if (session && session->running()) {
+        session->abort();
         return;
     }
     wait.stop();
@@ -250,7 +157,7 @@ int HeadlessRun::finish()
         else
             end_port_outside_run({port, PortResult::skipped, FailReason::not_started, 0});
     }
-    const bool history_told = history->finish();
+    const bool history_told = report.history().finish();
     writer.summary(ledger, run_clock.elapsed() / 1000.0);
     if (aborted || !ledger.with_end("aborted").isEmpty())
         return exit_aborted;
@@ -274,7 +181,8 @@ int list_ports(bool json)
                                      {QStringLiteral("manufacturer"), port.adapter.manufacturer},
                                      {QStringLiteral("serial_number"), port.adapter.serial_number},
                                      {QStringLiteral("vid_pid"), port.adapter.vid_pid}};
-            put(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+            put(stdout,
+                QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
             continue;
         }
         QString text = port.adapter.system_location;
@@ -282,7 +190,8 @@ int list_ports(bool json)
             text += QStringLiteral("\n  ") + link;
         QStringList details;
         const AdapterDetails &adapter = port.adapter;
-        for (const QString &detail : {adapter.description, adapter.manufacturer, adapter.serial_number, adapter.vid_pid}) {
+        for (const QString &detail :
+             {adapter.description, adapter.manufacturer, adapter.serial_number, adapter.vid_pid}) {
             if (!detail.isEmpty())
                 details << detail;
         }
@@ -307,10 +216,7 @@ int run_headless(const CommandLine &line)
         return exit_usage;
 
     HeadlessRun run(line, ports, image);
-    const QString log_error = run.start_log();
-    if (!log_error.isEmpty()) {
-        put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n").arg(line.log_file, log_error));
+    if (!run.start_log())
         return exit_usage;
-    }
     return run.exec();
 }

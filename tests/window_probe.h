@@ -5,7 +5,7 @@
 
 #include "app/mainwindow.h"
 #include "app/modal_ui.h"
-#include "engine/update_run.h"
+#include "engine/run_session.h"
 #include "serial/serial_port.h"
 
 #include "wait_until.h"
@@ -85,7 +85,7 @@ public:
     QTimer *recv_timer() const { return w.recv_timer; }
     QTimer *xmodem_timer() const { return w.xmodem_timer; }
     QTimer *reset_timer() const { return w.reset_timer; }
-    UpdateRun *run() const { return w.run.get(); }
+    UpdateRun *run() const { return w.session ? w.session->pass() : nullptr; }
     QVBoxLayout *main_layout() const { return w.main_layout; }
     QHBoxLayout *ports_layout() const { return w.ports_layout; }
     QTimer *port_watch_timer() const { return w.port_watch_timer; }
@@ -151,7 +151,7 @@ public:
     bool watching() const { return w.watching(); }
     bool idle() const
     {
-        return w.update_button->isEnabled() && !(w.run && w.run->running())
+        return w.update_button->isEnabled() && !(w.session && w.session->pass() && w.session->running())
                && !(update() && update()->waiting());
     }
 
