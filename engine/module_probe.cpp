@@ -1,7 +1,7 @@
 #include "engine/module_probe.h"
 
 #include "engine/reply_lines.h"
-#include "serial/serial_port.h"
+#include "serial/system_port.h"
 
 #include <QTimer>
 
@@ -25,11 +25,8 @@ ModuleProbe::ModuleProbe(const QString &device, ProbeOptions options, QObject *p
     : QObject(parent), device(device), options(std::move(options)), timer(new QTimer(this)),
       rates(wire::scan_rates.begin(), wire::scan_rates.end())
 {
-    if (!this->options.open_transport) {
-        this->options.open_transport = [](const QString &name) -> std::unique_ptr<Transport> {
-            return std::make_unique<SerialPort>(name);
-        };
-    }
+    if (!this->options.open_transport)
+        this->options.open_transport = system_serial_port;
     timer->setSingleShot(true);
     timer->setTimerType(Qt::CoarseTimer);
     connect(timer, &QTimer::timeout, this, &ModuleProbe::on_timer);
@@ -55,7 +52,7 @@ void ModuleProbe::stop()
     timer->stop();
     id_command.clear();
     if (link) {
-        link->set_input_hint(nullptr);
+        link->setInputHint(nullptr);
         link->close();
     }
 }
@@ -94,14 +91,14 @@ void ModuleProbe::open_port()
     link = options.open_transport(device);
     if (!link->open()) {
         // A port held by another program (an update just ending) is still there.
-        if (link->open_failure() == OpenFailure::no_such_port)
+        if (link->openFailure() == OpenFailure::no_such_port)
             emit port_missing();
         if (running())
             wait(Step::opening, options.reopen_ms);
         return;
     }
-    link->apply_line_settings();
-    link->set_input_hint([this] { on_input(); });
+    link->applyLineSettings();
+    link->setInputHint([this] { on_input(); });
     ask_at(0);
 }
 
@@ -133,7 +130,7 @@ void ModuleProbe::no_answer()
 void ModuleProbe::lost()
 {
     if (link) {
-        link->set_input_hint(nullptr);
+        link->setInputHint(nullptr);
         link->close();
     }
     emit port_missing();

@@ -16,7 +16,6 @@ const char *reason_code(FailReason reason)
     case FailReason::cancelled_by_module: return "cancelled_by_module";
     case FailReason::port_lost: return "port_lost";
     case FailReason::image_unreadable: return "image_unreadable";
-    case FailReason::image_changed: return "image_changed";
     case FailReason::eot_unconfirmed: return "eot_unconfirmed";
     case FailReason::aborted: return "aborted";
     case FailReason::not_started: return "not_started";

@@ -25,7 +25,6 @@ enum class FailReason {
     cancelled_by_module,
     port_lost,
     image_unreadable,
-    image_changed,
     eot_unconfirmed,
     aborted,
     not_started,

@@ -3,8 +3,8 @@
 #include "engine/messages.h"
 #include "platform/trace.h"
 #include "protocol/framing.h"
+#include "serial/system_port.h"
 #include "serial/scan_thread.h"
-#include "serial/serial_port.h"
 
 #include <QTimer>
 #include <climits>
@@ -28,11 +28,8 @@ PortUpdate::PortUpdate(const QString &port_name, const QString &firmware_path, U
       deadline_timer(new QTimer(this))
 {
     register_outcome_types();
-    if (!this->options.open_transport) {
-        this->options.open_transport = [](const QString &device) -> std::unique_ptr<Transport> {
-            return std::make_unique<SerialPort>(device);
-        };
-    }
+    if (!this->options.open_transport)
+        this->options.open_transport = system_serial_port;
     deadline_timer->setSingleShot(true);
     connect(deadline_timer, &QTimer::timeout, this, &PortUpdate::service);
 }
@@ -90,7 +87,7 @@ void PortUpdate::send_file()
         return;
     }
     stage = Stage::scanning;
-    auto *thread = new Thread(options.device.isEmpty() ? name : options.device, 0);
+    auto *thread = new Thread(options.device.isEmpty() ? name : options.device, 0, options.open_transport);
     scan_thread = thread;
     connect(thread, SIGNAL(scan_result(bool,QString,quint8,quint8)), this,
             SLOT(get_scan_result(bool,QString,quint8,quint8)));
@@ -154,7 +151,7 @@ void PortUpdate::get_scan_result(bool found, QString rate, quint8 open_failed, q
     }
 
     if (open_update_port() != 0) {
-        scan_open_failure = link ? link->open_failure() : OpenFailure::other;
+        scan_open_failure = link ? link->openFailure() : OpenFailure::other;
         this->open_failed();
         stage = Stage::open_failed;
         open_failed_until_ms = now_ms() + options.open_pause_ms;

@@ -20,8 +20,6 @@
 class QTimer;
 class Thread;
 
-using TransportFactory = std::function<std::unique_ptr<Transport>(const QString &device)>;
-
 struct UpdateOptions
 {
     Clock *clock = nullptr;            // null: a steady clock of the update's own

@@ -5,7 +5,6 @@
 #include "engine/port_update.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
-#include "serial/serial_port.h"
 
 #include <QTimer>
 
@@ -71,8 +70,8 @@ quint8 PortUpdate::open_update_port()
     const int rate = found_rate.toInt(nullptr, 10);
     if (is_supported_rate(rate))
         link->setBaudRate(rate);
-    link->apply_line_settings();
-    link->set_input_hint([this] { service(); });
+    link->applyLineSettings();
+    link->setInputHint([this] { service(); });
     return 0;
 }
 
@@ -100,7 +99,7 @@ void PortUpdate::close_port()
 {
     deadline_timer->stop();
     if (link && link->isOpen()) {
-        link->set_input_hint(nullptr);
+        link->setInputHint(nullptr);
         link->flush();
         link->close();
         qCDebug(trace) << "close serial now";

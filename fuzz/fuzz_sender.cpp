@@ -39,7 +39,7 @@ public:
     bool open() override { return is_open = true; }
     bool isOpen() const override { return is_open; }
     void close() override { is_open = false; }
-    OpenFailure open_failure() const override { return OpenFailure::none; }
+    OpenFailure openFailure() const override { return OpenFailure::none; }
     void flush() override {}
     qint64 write(const char *data, qint64 len) override
     {
@@ -55,7 +55,7 @@ public:
     }
     bool setBaudRate(qint32 rate) override { return baud = rate, true; }
     qint32 baudRate() const override { return baud; }
-    void apply_line_settings() override {}
+    void applyLineSettings() override {}
     bool failed() const override { return false; }
 
 private:

@@ -2,18 +2,19 @@
 
 #include "platform/platform.h"
 #include "protocol/wire.h"
-#include "serial/serial_port.h"
+#include "serial/system_port.h"
 #include "platform/trace.h"
 
 #include <QMutexLocker>
 #include <cstring>
 
-Thread::Thread(const QString &port_name, quint8 mode) : port_name(port_name), mode(mode) {}
-
-Thread::~Thread()
+Thread::Thread(const QString &port_name, quint8 mode, TransportFactory open_transport)
+    : port_name(port_name), mode(mode),
+      open_transport(open_transport ? std::move(open_transport) : TransportFactory(system_serial_port))
 {
-    delete port;
 }
+
+Thread::~Thread() = default;
 
 void Thread::request_stop()
 {
@@ -71,15 +72,15 @@ void Thread::run()
 bool Thread::open_port(const QString &name)
 {
     const QString device = device_name(name);
-    port = new SerialPort(device);
+    port = open_transport(device);
     qCDebug(trace) << "prot name = " << device;
     if (port->open()) {
         port->flush();
         port->setBaudRate(wire::boot_loader_rate);
-        port->apply_line_settings();
+        port->applyLineSettings();
         return true;
     }
-    failure = port->open_failure();
+    failure = port->openFailure();
     emit scan_result(false, QString::number(wire::boot_loader_rate), 1, mode);
     return false;
 }

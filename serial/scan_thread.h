@@ -7,8 +7,6 @@
 #include <QThread>
 #include <QWaitCondition>
 
-class SerialPort;
-
 // Finds the baud rate at which the module on a port answers "+++": tries the
 // rates in a fixed order and reports once through scan_result. Owns its
 // port; the update opens its own only after the report.
@@ -17,7 +15,8 @@ class Thread : public QThread
     Q_OBJECT
 
 public:
-    Thread(const QString &port_name, quint8 mode);
+    // open_transport: the system's serial port when null; called in the thread.
+    Thread(const QString &port_name, quint8 mode, TransportFactory open_transport = {});
     ~Thread() override;
 
     // Makes run() return at its next wait without reporting. Safe from any thread.
@@ -42,7 +41,8 @@ private:
 
     QString port_name;
     quint8 mode;
-    SerialPort *port = nullptr; // created and used in run() only
+    TransportFactory open_transport;
+    std::unique_ptr<Transport> port; // created and used in run() only
     OpenFailure failure = OpenFailure::none;
 
     QMutex stop_mutex;

@@ -16,7 +16,7 @@
 
 // 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out, in
 // that order: the line settings of every port the tool opens.
-void SerialPort::apply_line_settings()
+void SerialPort::applyLineSettings()
 {
     setDataBits(QSerialPort::Data8);
     setParity(QSerialPort::NoParity);
@@ -25,7 +25,7 @@ void SerialPort::apply_line_settings()
     setTimeout(10);
 }
 
-void SerialPort::set_input_hint(std::function<void()> hint)
+void SerialPort::setInputHint(std::function<void()> hint)
 {
     QObject::disconnect(&serial, &QSerialPort::readyRead, nullptr, nullptr);
     input_hint = std::move(hint);

@@ -48,7 +48,7 @@ public:
     bool open() override;
     bool isOpen() const override;
     void close() override;
-    OpenFailure open_failure() const override { return failure; }
+    OpenFailure openFailure() const override { return failure; }
 
     // Returns when every byte written so far has left the line: the driver's
     // drain, then the line time of the last bytes, which USB adapters and
@@ -69,7 +69,7 @@ public:
 
     bool setBaudRate(qint32 rate) override;
     qint32 baudRate() const override;
-    void apply_line_settings() override;
+    void applyLineSettings() override;
     void setDataBits(QSerialPort::DataBits bits);
     void setParity(QSerialPort::Parity parity);
     void setStopBits(QSerialPort::StopBits bits);
@@ -78,7 +78,7 @@ public:
 
     // True once a read or write error showed that the device is gone or broken.
     bool failed() const override;
-    void set_input_hint(std::function<void()> hint) override;
+    void setInputHint(std::function<void()> hint) override;
     QString errorString() const { return serial.errorString(); }
 
 private:

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
 
 // Why a port could not be opened, as far as the system tells.
 enum class OpenFailure {
@@ -15,7 +16,9 @@ enum class OpenFailure {
 
 // The small interface the update talks to: a serial line that is opened,
 // read and written by polling. SerialPort is the real one; tests and the
-// fuzzer put an in-memory line in its place.
+// fuzzer put an in-memory line in its place. Its names follow the serial
+// port library it stands for (isOpen, readAll, setBaudRate, ...), also those
+// of the operations it adds.
 class Transport
 {
 public:
@@ -24,7 +27,7 @@ public:
     virtual bool open() = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
-    virtual OpenFailure open_failure() const = 0;
+    virtual OpenFailure openFailure() const = 0;
 
     // Returns when every byte written so far has left the line.
     virtual void flush() = 0;
@@ -40,15 +43,18 @@ public:
     virtual bool setBaudRate(qint32 rate) = 0;
     virtual qint32 baudRate() const = 0;
     // 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out.
-    virtual void apply_line_settings() = 0;
+    virtual void applyLineSettings() = 0;
 
     // True once a read or write showed that the device is gone or broken.
     virtual bool failed() const = 0;
 
     // Called (from the event loop) when input may be waiting; a hint only,
     // the reader still polls. Lines without notifications ignore it.
-    virtual void set_input_hint(std::function<void()> hint) { Q_UNUSED(hint); }
+    virtual void setInputHint(std::function<void()> hint) { Q_UNUSED(hint); }
 };
+
+// Makes the line of a device, not yet open: tests put their own in place of the system's.
+using TransportFactory = std::function<std::unique_ptr<Transport>(const QString &device)>;
 
 // The rates the tool accepts from a rate text; any other leaves the port as it is.
 bool is_supported_rate(int rate);

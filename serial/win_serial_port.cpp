@@ -36,7 +36,7 @@ SerialPort::~SerialPort()
 }
 
 // 8 data bits, no parity, 1 stop bit, no flow control, 10 ms time-out.
-void SerialPort::apply_line_settings()
+void SerialPort::applyLineSettings()
 {
     if (isOpen())
         apply_state();
@@ -242,7 +242,7 @@ void SerialPort::wake_reader_of_hint()
         Qt::QueuedConnection);
 }
 
-void SerialPort::set_input_hint(std::function<void()> hint)
+void SerialPort::setInputHint(std::function<void()> hint)
 {
     input_hint = std::move(hint);
     hint_wanted = static_cast<bool>(input_hint);

@@ -35,7 +35,7 @@ public:
     bool open() override;
     bool isOpen() const override;
     void close() override;
-    OpenFailure open_failure() const override { return failure; }
+    OpenFailure openFailure() const override { return failure; }
 
     // The driver's drain, then the line time of the last bytes.
     void flush() override;
@@ -46,13 +46,13 @@ public:
 
     bool setBaudRate(qint32 rate) override;
     qint32 baudRate() const override { return rate; }
-    void apply_line_settings() override;
+    void applyLineSettings() override;
     void setTimeout(int milliseconds) { timeout_ms = milliseconds; }
 
     // True once a read or write failed in a way that a line error does not
     // explain: the adapter was unplugged or the driver gave up.
     bool failed() const override;
-    void set_input_hint(std::function<void()> hint) override;
+    void setInputHint(std::function<void()> hint) override;
     QString errorString() const;
 
 private:

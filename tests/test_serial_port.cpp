@@ -120,7 +120,7 @@ private slots:
         QVERIFY(port.open());
         qunsetenv("TESSIK_LINE_JOURNAL");
         port.setBaudRate(9600);
-        port.apply_line_settings();
+        port.applyLineSettings();
         port.write(QByteArray("AT+Reboot\r"));
         port.flush();
         port.setBaudRate(115200);

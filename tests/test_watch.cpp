@@ -49,7 +49,7 @@ public:
     bool open() override { return m.open = m.failure == OpenFailure::none; }
     bool isOpen() const override { return m.open; }
     void close() override { m.open = false; }
-    OpenFailure open_failure() const override { return m.failure; }
+    OpenFailure openFailure() const override { return m.failure; }
     void flush() override {}
     qint64 write(const char *data, qint64 len) override
     {
@@ -69,9 +69,9 @@ public:
     QByteArray readAll() override { return std::exchange(pending, QByteArray()); }
     bool setBaudRate(qint32 rate) override { return baud = rate, true; }
     qint32 baudRate() const override { return baud; }
-    void apply_line_settings() override {}
+    void applyLineSettings() override {}
     bool failed() const override { return false; }
-    void set_input_hint(std::function<void()> h) override { hint = std::move(h); }
+    void setInputHint(std::function<void()> h) override { hint = std::move(h); }
 
 private:
     ScriptedModule &m;

@@ -1,0 +1,66 @@
+#pragma once
+
+// The serial ports the system has, and the names and devices of a port.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QtGlobal>
+
+// Names of the machine's serial ports followed by the entries of the
+// environment variable TESSIK_EXTRA_PORTS (paths separated by ':', on
+// Windows by ';'), each
+// listed under its full path. TESSIK_SYSTEM_PORTS=off leaves the machine's
+// own ports out (tests and demos use it).
+QStringList list_port_names();
+
+// What the system knows of a serial adapter; empty strings where it knows nothing.
+struct AdapterDetails
+{
+    QString port_name;       // ttyUSB0
+    QString system_location; // /dev/ttyUSB0
+    QString description;
+    QString manufacturer;
+    QString serial_number;
+    QString vid_pid;         // "0403:6001"
+};
+
+// The machine's serial ports with their details (none of TESSIK_EXTRA_PORTS).
+QVector<AdapterDetails> list_adapter_details();
+
+// The USB identity in a Windows device instance ID: "USB\VID_0403&PID_6001\A5028"
+// or "FTDIBUS\VID_0403+PID_6001+A5028A\0000" give vid_pid "0403:6001" and
+// serial_number "A5028" or "A5028A"; a serial part made up by Windows (with
+// '&') is no serial number. Fields the ID does not hold are left empty.
+void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapter);
+
+// Pure part of list_port_names, for tests.
+QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports);
+
+// A port name from the data of a value under HARDWARE\DEVICEMAP\SERIALCOMM:
+// every zero byte skipped, every other byte one character (UTF-16 "COM3"
+// becomes COM3, whatever the value's type).
+QString port_name_from_registry_data(const QByteArray &data);
+
+// The device to open for a listed port name: "\\.\" + name on Windows;
+// elsewhere the name itself when it is an absolute path, else "/dev/" + name.
+QString device_name(const QString &port_name);
+
+// True when this user may open the device for reading and writing.
+bool device_accessible(const QString &device);
+
+// True when the device is there (a file on Linux, a DOS device such as COM3
+// on Windows).
+bool device_exists(const QString &device);
+
+// One name for every path of the same device (links resolved), to tell
+// when one device is named twice.
+QString device_identity(const QString &device);
+
+// Waits until everything written to the serial device has left the line.
+void drain_output(qintptr handle);
+
+// True when the serial device has input (or a hang-up) within timeout_ms.
+// Where the platform has no cheap way to tell, it answers true.
+bool input_ready(qintptr handle, int timeout_ms);
