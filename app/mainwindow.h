@@ -101,6 +101,7 @@ private:
 
     // Firmware image
     int prepare_update();
+    bool image_approved();
     void close_image();
 
     // Update run
@@ -172,4 +173,5 @@ private:
     std::unique_ptr<RunRecorder> recorder;
 
     std::unique_ptr<ModalUi> modal;
+    ReleaseApproval release; // with a trusted key: what allowed the image of this press
 };

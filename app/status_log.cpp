@@ -52,6 +52,7 @@ bool MainWindow::start_recorder()
     context.operator_name = records.resolved_operator();
     context.tool_version = QCoreApplication::applicationVersion();
     describe_image(firmware_path, context);
+    context.release = release;
     recorder = std::make_unique<RunRecorder>(history.get(), context);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "engine/image.h"
 #include "engine/log_format.h"
 #include "engine/run_session.h"
 #include "records/done_lookup.h"
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <cstdio>
 
 void MainWindow::send_file()
 {
@@ -34,10 +36,37 @@ void MainWindow::send_file()
         modal->warning(this, QStringLiteral("waring"), QStringLiteral("please select com"));
         return;
     }
+    if (!image_approved())
+        return;
     if (watch && parallel)
         start_watch();
     else
         start_run();
+}
+
+// With a trusted key, an image that no signed release lists is refused
+// before any port is touched, and the window says why.
+bool MainWindow::image_approved()
+{
+    release = {};
+    if (records.trusted_key.isEmpty())
+        return true;
+    const ImageRead read = read_image(firmware_path);
+    release = read.image ? release_approval(records, read.image->sha256_hex())
+                         : ReleaseApproval{read.message, {}, {}, {}, {}};
+    if (release.approved()) {
+        append_log(QStringLiteral("release %1, signed by key %2: %3")
+                       .arg(release.release, release.key_id, release.trusted_comment));
+        return true;
+    }
+    const QString why =
+        QStringLiteral("The image is not approved for flashing: %1. No port was touched.").arg(release.error);
+    append_log(why);
+    std::fprintf(stderr, "tessik-update-tool: %s\n", why.toLocal8Bit().constData());
+    close_image();
+    end_run();
+    modal->critical(this, QStringLiteral("tessik-update-tool"), why);
+    return false;
 }
 
 void MainWindow::start_run()

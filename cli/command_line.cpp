@@ -161,6 +161,16 @@ struct Options
         QStringLiteral("With --id-command: a module the history already has an ok row of for this image "
                        "is left as it is (skipped, already_done).")};
 
+    QCommandLineOption trusted_key{
+        QStringLiteral("trusted-key"),
+        QStringLiteral("Flash only images that a release manifest signed with this minisign public key "
+                       "lists (see --manifest); any other is refused before a port is touched."),
+        QStringLiteral("FILE")};
+    QCommandLineOption manifest{
+        QStringLiteral("manifest"),
+        QStringLiteral("With --trusted-key: the release manifest (JSON), signed in FILE.minisig."),
+        QStringLiteral("FILE")};
+
     void add_to(QCommandLineParser &parser) const
     {
         for (const QCommandLineOption *option :
@@ -171,7 +181,7 @@ struct Options
               &sync,       &pending,    &central,       &watch,     &gone_after,
               &count,      &version,    &help,
               &verify,     &verify_timeout, &version_command, &expect_version, &min_version,
-              &id_command, &id_pattern, &skip_done})
+              &id_command, &id_pattern, &skip_done, &trusted_key, &manifest})
             parser.addOption(*option);
     }
 };
@@ -270,6 +280,8 @@ QString read_records(const QCommandLineParser &parser, const Options &options, C
     line.records.station = parser.value(options.station);
     line.records.operator_name = parser.value(options.operator_name);
     line.records.central_db = parser.value(options.central_db);
+    line.records.trusted_key = parser.value(options.trusted_key);
+    line.records.manifest = parser.value(options.manifest);
     if (!line.records.central_db.isEmpty() && !parse_central_url(line.records.central_db).valid())
         return parse_central_url(line.records.central_db).error;
     if (parser.isSet(options.expect_sha256)) {

@@ -33,10 +33,11 @@ int usage_error(const QString &message)
 class HeadlessRun
 {
 public:
-    HeadlessRun(const CommandLine &line, const RunPorts &ports, std::shared_ptr<const Image> image)
+    HeadlessRun(const CommandLine &line, const RunPorts &ports, std::shared_ptr<const Image> image,
+                const ReleaseApproval &release)
         : line(line), writer(line.json), ledger(ports.labels),
           wait(ports.labels, ports.missing.isEmpty() ? 0 : line.wait_port_seconds),
-          request(request_of(line, std::move(image), ports.labels, ports.devices)),
+          request(request_of(line, std::move(image), release, ports.labels, ports.devices)),
           report(line, request, writer)
     {
         run_clock.start();
@@ -211,11 +212,12 @@ int run_headless(const CommandLine &line)
     if (!ports.unknown.isEmpty() && line.wait_port_seconds <= 0)
         return usage_error(QStringLiteral("port %1 is not among the system's ports").arg(ports.unknown));
 
-    const std::shared_ptr<const Image> image = read_run_image(line);
+    ReleaseApproval release;
+    const std::shared_ptr<const Image> image = read_run_image(line, release);
     if (!image)
         return exit_usage;
 
-    HeadlessRun run(line, ports, image);
+    HeadlessRun run(line, ports, image, release);
     if (!run.start_log())
         return exit_usage;
     return run.exec();

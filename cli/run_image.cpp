@@ -20,12 +20,17 @@ QString problem_of(const CommandLine &line, const ImageRead &read)
 
 } // namespace
 
-std::shared_ptr<const Image> read_run_image(const CommandLine &line)
+std::shared_ptr<const Image> read_run_image(const CommandLine &line, ReleaseApproval &release)
 {
     const ImageRead read = read_image(line.file);
-    const QString problem = problem_of(line, read);
-    if (problem.isEmpty())
-        return read.image;
+    QString problem = problem_of(line, read);
+    if (problem.isEmpty()) {
+        release = release_approval(line.records, read.image->sha256_hex());
+        if (release.approved())
+            return read.image;
+        problem = QStringLiteral("the image %1 is not approved for flashing: %2; no port was touched")
+                      .arg(line.file, release.error);
+    }
     put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(problem));
     return nullptr;
 }

@@ -25,15 +25,17 @@ RunContext context_of(const CommandLine &line, const RunRequest &request)
             QFileInfo(line.file).absoluteFilePath(),
             request.image->bytes.size(),
             request.image->sha256_hex(),
-            request.devices};
+            request.devices,
+            request.release};
 }
 
 } // namespace
 
-RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> image, const QStringList &ports,
-                      const QMap<QString, QString> &devices)
+RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> image, const ReleaseApproval &release,
+                      const QStringList &ports, const QMap<QString, QString> &devices)
 {
     RunRequest request;
+    request.release = release;
     request.mode = mode_of(line);
     request.ports = ports;
     request.devices = devices;

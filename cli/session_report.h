@@ -15,8 +15,8 @@ struct CommandLine;
 
 // The session a command line asks for: its mode, checks and bounds, with
 // the image read once. `devices`: each port's device, as resolved.
-RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> image, const QStringList &ports,
-                      const QMap<QString, QString> &devices);
+RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> image, const ReleaseApproval &release,
+                      const QStringList &ports, const QMap<QString, QString> &devices);
 
 // What a command-line run or watch reports of a session: every event on
 // the writer, its checks' findings and its history rows. The parts that

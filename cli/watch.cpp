@@ -125,10 +125,11 @@ int run_watch(const CommandLine &line)
             return exit_usage;
         }
     }
-    const std::shared_ptr<const Image> image = read_run_image(line);
+    ReleaseApproval release;
+    const std::shared_ptr<const Image> image = read_run_image(line, release);
     if (!image)
         return exit_usage;
-    WatchRun run(line, request_of(line, image, ports.labels, ports.devices));
+    WatchRun run(line, request_of(line, image, release, ports.labels, ports.devices));
     if (!run.start_log())
         return exit_usage;
     return run.exec();

@@ -3,6 +3,7 @@
 #include "engine/check_options.h"
 #include "engine/fixture_loop.h"
 #include "engine/image.h"
+#include "engine/release_manifest.h"
 #include "engine/run_events.h"
 #include "engine/update_run.h"
 
@@ -33,6 +34,7 @@ struct RunRequest
     int count = 0;           // fixture loop: units updated in total before it ends; 0: until stopped
     int gone_after_ms = FixtureOptions().gone_after_ms;
     bool explain_open_failure = false; // a log line says why a port did not open
+    ReleaseApproval release;           // with a trusted key: the signed release that allows the image
 };
 
 // One run of a request: a pass over the ports or a fixture loop, reporting

@@ -73,6 +73,12 @@ bool HistoryStore::open_central()
     QStringList missing = columns_without_id() << QStringLiteral("local_id");
     while (columns.next())
         missing.removeOne(columns.value(0).toString());
+    for (const QString &column : later_text_columns()) {
+        if (missing.removeOne(column)
+            && !exec(QStringLiteral("ALTER TABLE history ADD COLUMN IF NOT EXISTS %1 TEXT NOT NULL DEFAULT ''")
+                         .arg(column)))
+            return false;
+    }
     if (missing == QStringList{QStringLiteral("uid")}) {
         if (!migrate_central())
             return false;

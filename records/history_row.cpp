@@ -46,6 +46,9 @@ const Column columns[] = {
     {"rate", Kind::integer, nullptr, nullptr, &HistoryRow::rate, nullptr},
     text_column("verified", &HistoryRow::verified),
     text_column("version_reply", &HistoryRow::version_reply),
+    text_column("release_key", &HistoryRow::release_key),
+    text_column("release", &HistoryRow::release),
+    text_column("release_comment", &HistoryRow::release_comment),
     text_column("uid", &HistoryRow::uid),
 };
 
@@ -75,6 +78,11 @@ QString history_data_columns_sql(SqlDialect dialect)
         definitions << QStringLiteral("%1 %2 NOT NULL").arg(name, QLatin1String(type));
     }
     return definitions.join(QStringLiteral(", "));
+}
+
+QStringList later_text_columns()
+{
+    return {QStringLiteral("release_key"), QStringLiteral("release"), QStringLiteral("release_comment")};
 }
 
 QStringList history_columns()

@@ -32,8 +32,17 @@ struct HistoryRow
     int rate = 0;          // the application's rate the scan found; 0 if none
     QString verified;      // transfer, boot or version: how far the port's end was proven
     QString version_reply; // the new application's answer to the version command
+    // The signed release that allowed the image (with a trusted key): the
+    // key's id, the manifest's release and its trusted comment.
+    QString release_key;
+    QString release;
+    QString release_comment;
     QString uid;           // the row's identity in every database: a UUID made when it is written first
 };
+
+// Text columns added after the first layout: a database without them gets
+// them, empty in its older rows.
+QStringList later_text_columns();
 
 // The result of a row whose attempt runs, and of one whose process ended
 // before the attempt did (killed, crashed, the power lost).

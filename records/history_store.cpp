@@ -173,7 +173,7 @@ bool HistoryStore::open_local()
     mode.finish();
     if (!exec(create_table())
         || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY)"))
-        || !migrate_local()
+        || !migrate_local() || !add_later_columns()
         || !exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS history_uid ON history (uid)"))
         || !exec(QStringLiteral(
                      "CREATE INDEX IF NOT EXISTS history_started ON history (writer) WHERE result = '%1'")
@@ -200,6 +200,37 @@ bool in_transaction(const std::function<bool(const QString &)> &exec, const std:
 }
 
 } // namespace
+
+// A file written before the later columns gets them, empty in its rows.
+bool HistoryStore::add_later_columns()
+{
+    QSqlQuery layout(QSqlDatabase::database(connection, false));
+    if (!run_patiently(layout, [&] { return layout.exec(QStringLiteral("PRAGMA table_info(history)")); }))
+        return fail(QStringLiteral("reading the table's layout"), layout.lastError().text());
+    QStringList missing = later_text_columns();
+    while (layout.next())
+        missing.removeOne(layout.value(1).toString());
+    layout.finish();
+    for (const QString &column : missing) {
+        // Another process may add it meanwhile: then the column is there, as wanted.
+        if (!exec(QStringLiteral("ALTER TABLE history ADD COLUMN %1 TEXT NOT NULL DEFAULT ''").arg(column))
+            && !has_column(column))
+            return false;
+    }
+    return true;
+}
+
+bool HistoryStore::has_column(const QString &name)
+{
+    QSqlQuery layout(QSqlDatabase::database(connection, false));
+    if (!run_patiently(layout, [&] { return layout.exec(QStringLiteral("PRAGMA table_info(history)")); }))
+        return false;
+    while (layout.next()) {
+        if (layout.value(1).toString() == name)
+            return true;
+    }
+    return false;
+}
 
 bool HistoryStore::has_uid_column(bool &has_uid)
 {

@@ -94,6 +94,8 @@ private:
     bool open_local();
     bool has_uid_column(bool &has_uid);
     bool migrate_local();
+    bool add_later_columns();
+    bool has_column(const QString &name);
     bool open_central();
     bool migrate_central();
     bool interrupt_where(const QString &condition, const QVariantList &values);

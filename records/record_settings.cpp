@@ -45,8 +45,9 @@ namespace {
 
 QStringList known_keys()
 {
-    return {QStringLiteral("station"), QStringLiteral("operator"), QStringLiteral("central_db"),
-            QStringLiteral("history_db"), QStringLiteral("verify")};
+    return {QStringLiteral("station"),    QStringLiteral("operator"), QStringLiteral("central_db"),
+            QStringLiteral("history_db"), QStringLiteral("verify"),   QStringLiteral("trusted_key"),
+            QStringLiteral("manifest")};
 }
 
 // The file's keys and values as written: after the first '=' up to the end
@@ -98,6 +99,21 @@ QString password_file_error(const QString &path)
 
 } // namespace
 
+ReleaseApproval release_approval(const RecordSettings &settings, const QString &image_sha256)
+{
+    if (settings.trusted_key.isEmpty())
+        return {};
+    if (settings.manifest.isEmpty()) {
+        ReleaseApproval none;
+        none.error =
+            QStringLiteral("a trusted key is set, but no release manifest (--manifest, or manifest in %1)")
+                .arg(settings_file_path());
+        return none;
+    }
+    return approve_image_files(settings.trusted_key, settings.manifest, image_sha256,
+                               QDateTime::currentDateTimeUtc());
+}
+
 SettingsFileReport apply_settings_file(RecordSettings &settings, const QString &path)
 {
     SettingsFileReport report;
@@ -125,6 +141,8 @@ SettingsFileReport apply_settings_file(RecordSettings &settings, const QString &
     fill(settings.operator_name, "operator");
     fill(settings.central_db, "central_db");
     fill(settings.db_path, "history_db");
+    fill(settings.trusted_key, "trusted_key");
+    fill(settings.manifest, "manifest");
     const QString verify = values.value(QStringLiteral("verify")).toLower();
     const QStringList yes = {QStringLiteral("true"), QStringLiteral("1"), QStringLiteral("yes"),
                              QStringLiteral("on")};

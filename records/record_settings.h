@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/release_manifest.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,11 +16,19 @@ struct RecordSettings
     QString operator_name; // empty: the login name
     QString central_db;    // empty: no central database
     bool verify = false;   // the boot check's default, kept for when the engine has it
+    // Which images may be flashed: with a trusted key (a minisign public key
+    // file) only those of the signed release manifest (FILE.minisig beside it).
+    QString trusted_key;
+    QString manifest;
 
     QString resolved_db_path() const;
     QString resolved_station() const;
     QString resolved_operator() const;
 };
+
+// Whether the image with this SHA-256 may be flashed: with a trusted key only
+// when the signed manifest approves it; without one always, with no release.
+ReleaseApproval release_approval(const RecordSettings &settings, const QString &image_sha256);
 
 // $XDG_CONFIG_HOME/tessik-update-tool/settings.ini
 QString settings_file_path();
@@ -31,7 +41,7 @@ struct SettingsFileReport
 };
 
 // Fills the empty fields from the file's keys station, operator, central_db,
-// history_db and verify: one key=value a line, the value as written (trimmed);
+// history_db, verify, trusted_key and manifest: one key=value a line, the value as written (trimmed);
 // lines starting with # or ; are comments, keys under a [section] other than
 // [General] are not read. A missing file changes nothing. A file holding a
 // password that group or others may read is refused, as libpq refuses such a

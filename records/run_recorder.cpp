@@ -96,6 +96,9 @@ HistoryRow RunRecorder::row_of_port(const QString &port) const
     row.image_path = image.image_path;
     row.image_size = image.image_size;
     row.image_sha256 = image.image_sha256;
+    row.release_key = context.release.key_id;
+    row.release = context.release.release;
+    row.release_comment = context.release.trusted_comment;
     return row;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/check_options.h"
 #include "engine/outcome.h"
+#include "engine/release_manifest.h"
 #include "platform/platform.h"
 #include "records/history_row.h"
 #include "records/record_settings.h"
@@ -24,6 +25,7 @@ struct RunContext
     qint64 image_size = 0;
     QString image_sha256;
     QMap<QString, QString> devices; // port to device, where they differ
+    ReleaseApproval release;        // with a trusted key: what allowed the image
 };
 
 // The image's size and SHA-256 into the context; false when it cannot be read.

@@ -22,7 +22,8 @@ QString read_text(const QString &path)
 QSet<QString> matches(const QString &text, const QString &pattern)
 {
     QSet<QString> found;
-    QRegularExpressionMatchIterator it = QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
+    QRegularExpressionMatchIterator it =
+        QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
     while (it.hasNext())
         found.insert(it.next().captured(1));
     return found;
@@ -33,7 +34,9 @@ QString man_section(const QString &man, const QString &heading)
 {
     const int start = man.indexOf(QStringLiteral(".SH ") + heading);
     const int end = man.indexOf(QStringLiteral("\n.SH "), start + 1);
-    return start < 0 ? QString() : man.mid(start, end < 0 ? -1 : end - start).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    return start < 0 ? QString()
+                     : man.mid(start, end < 0 ? -1 : end - start)
+                           .replace(QStringLiteral("\\-"), QStringLiteral("-"));
 }
 
 // The names a list item starts with: ".TP" then ".B name" (or .BI, .BR).
@@ -65,7 +68,8 @@ private slots:
         const QDir root(QStringLiteral(TESSIK_SOURCE_DIR));
         man = read_text(root.filePath(QStringLiteral("dist/tessik-update-tool.1")));
         json_output = man_section(man, QStringLiteral("JSON OUTPUT"));
-        for (const QFileInfo &file : QDir(root.filePath(QStringLiteral("cli"))).entryInfoList({QStringLiteral("*.cpp")})) {
+        for (const QFileInfo &file :
+             QDir(root.filePath(QStringLiteral("cli"))).entryInfoList({QStringLiteral("*.cpp")})) {
             const QString text = read_text(file.filePath());
             if (text.contains(QLatin1String("QStringLiteral(\"event\")")))
                 code += text;
@@ -76,36 +80,47 @@ private slots:
     void options()
     {
         const QSet<QString> in_code = matches(usage_text(), QStringLiteral(R"re((--[a-z0-9-]+))re"));
-        const QSet<QString> listed = items(man_section(man, QStringLiteral("OPTIONS")), QStringLiteral("--[a-z0-9-]+"));
+        const QSet<QString> listed =
+            items(man_section(man, QStringLiteral("OPTIONS")), QStringLiteral("--[a-z0-9-]+"));
         QVERIFY(in_code.size() > 30);
-        QVERIFY2(missing(in_code, listed).isEmpty(), qPrintable("options missing from the man page: " + missing(in_code, listed)));
-        QVERIFY2(missing(listed, in_code).isEmpty(), qPrintable("the man page lists options the tool lacks: " + missing(listed, in_code)));
+        QVERIFY2(missing(in_code, listed).isEmpty(),
+                 qPrintable("options missing from the man page: " + missing(in_code, listed)));
+        QVERIFY2(missing(listed, in_code).isEmpty(),
+                 qPrintable("the man page lists options the tool lacks: " + missing(listed, in_code)));
     }
 
     void reason_codes()
     {
         QSet<QString> in_code;
-        for (int value = 0; QLatin1String(reason_code(FailReason(value))) != QLatin1String("unknown"); ++value)
+        for (int value = 0; QLatin1String(reason_code(FailReason(value))) != QLatin1String("unknown");
+             ++value)
             in_code.insert(QString::fromLatin1(reason_code(FailReason(value))));
         const int list = json_output.indexOf(QStringLiteral("event is one of:"));
         QVERIFY(list > 0);
         const QSet<QString> listed = items(json_output.mid(list), QStringLiteral("[a-z_]+"));
-        QVERIFY2(missing(in_code, listed).isEmpty(), qPrintable("reason codes missing from the man page: " + missing(in_code, listed)));
-        QVERIFY2(missing(listed, in_code).isEmpty(), qPrintable("the man page lists reason codes the tool lacks: " + missing(listed, in_code)));
+        QVERIFY2(missing(in_code, listed).isEmpty(),
+                 qPrintable("reason codes missing from the man page: " + missing(in_code, listed)));
+        QVERIFY2(missing(listed, in_code).isEmpty(),
+                 qPrintable("the man page lists reason codes the tool lacks: " + missing(listed, in_code)));
     }
 
     void events_and_their_fields()
     {
-        const QSet<QString> events = matches(code, QStringLiteral(R"re(QStringLiteral\("event"\), QStringLiteral\("([a-z_]+)"\))re"))
-                                     | matches(code, QStringLiteral(R"re(\bevent\(QStringLiteral\("([a-z_]+)"\))re"));
-        const QSet<QString> fields = matches(code, QStringLiteral(R"re(\{QStringLiteral\("([a-z_0-9]+)"\),)re"));
+        const QSet<QString> events =
+            matches(code, QStringLiteral(R"re(QStringLiteral\("event"\), QStringLiteral\("([a-z_]+)"\))re"))
+            | matches(code, QStringLiteral(R"re(\bevent\(QStringLiteral\("([a-z_]+)"\))re"));
+        const QSet<QString> fields =
+            matches(code, QStringLiteral(R"re(\{QStringLiteral\("([a-z_0-9]+)"\),)re"));
         const int list_end = json_output.indexOf(QStringLiteral("\n.PP"));
         const QSet<QString> listed = items(json_output.left(list_end), QStringLiteral("[a-z_]+"));
         const QSet<QString> words = matches(json_output, QStringLiteral(R"re(\b([a-z_0-9]+)\b)re"));
         QVERIFY(events.size() > 15 && fields.size() > 30);
-        QVERIFY2(missing(events, listed).isEmpty(), qPrintable("events missing from the man page: " + missing(events, listed)));
-        QVERIFY2(missing(listed, events).isEmpty(), qPrintable("the man page lists events the tool lacks: " + missing(listed, events)));
-        QVERIFY2(missing(fields, words).isEmpty(), qPrintable("event fields missing from the man page: " + missing(fields, words)));
+        QVERIFY2(missing(events, listed).isEmpty(),
+                 qPrintable("events missing from the man page: " + missing(events, listed)));
+        QVERIFY2(missing(listed, events).isEmpty(),
+                 qPrintable("the man page lists events the tool lacks: " + missing(listed, events)));
+        QVERIFY2(missing(fields, words).isEmpty(),
+                 qPrintable("event fields missing from the man page: " + missing(fields, words)));
     }
 };
 
