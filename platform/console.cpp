@@ -36,6 +36,10 @@ namespace {
 // they only set the event that the notifier hands to the event loop. The
 // event stays set until then: an interrupt before the notifier exists is held.
 HANDLE interrupt_event = nullptr;
+// Set once the event loop has taken the first interrupt: only an interrupt
+// after that is a second one. Until then more of them are that first one
+// (Wine may deliver one Ctrl+C twice).
+LONG interrupt_handled = 0;
 LONG interrupts_seen = 0;
 int interrupt_exit_status = 1;
 bool interrupt_taken = false;
@@ -46,7 +50,8 @@ BOOL WINAPI on_console_control(DWORD type)
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-        if (InterlockedIncrement(&interrupts_seen) > 1)
+        InterlockedIncrement(&interrupts_seen);
+        if (InterlockedCompareExchange(&interrupt_handled, 1, 1) == 1)
             ExitProcess(static_cast<UINT>(interrupt_exit_status));
         SetEvent(interrupt_event);
         return TRUE;
@@ -112,7 +117,10 @@ void on_console_interrupt(QObject *context, std::function<void()> on_interrupt, 
     interrupt_exit_status = exit_status;
     interrupt_taken = true;
     auto *notifier = new QWinEventNotifier(interrupt_event, context);
-    QObject::connect(notifier, &QWinEventNotifier::activated, context, [on_interrupt] { on_interrupt(); });
+    QObject::connect(notifier, &QWinEventNotifier::activated, context, [on_interrupt] {
+        InterlockedExchange(&interrupt_handled, 1);
+        on_interrupt();
+    });
 #else
     Q_UNUSED(context);
     Q_UNUSED(on_interrupt);

@@ -59,12 +59,14 @@ QSqlDatabase connection_to(const QString &url, const QString &name)
     return db;
 }
 
-// A row as the tool wrote it before uids: the id named id_column.
+// A row as the tool wrote it before uids (and the release columns): the id named id_column.
 bool insert_older_row(QSqlDatabase db, const QString &id_column, HistoryRow row, qint64 id)
 {
     row.id = id;
     QStringList names = history_columns();
-    names.removeOne("uid");
+    const QStringList later = later_text_columns() << "uid";
+    for (const QString &name : later)
+        names.removeOne(name);
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO history (%1, %2) VALUES (%3)")
                        .arg(id_column, names.mid(1).join(','), store_sql::placeholders(names.size())));
