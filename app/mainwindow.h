@@ -24,6 +24,7 @@ class HistoryWriter;
 class ModalUi;
 class PortUpdate;
 class RunSession;
+struct Image;
 enum class RunMode;
 
 // The one window of the tool: the port rows, the log and the two buttons.
@@ -174,4 +175,6 @@ private:
 
     std::unique_ptr<ModalUi> modal;
     ReleaseApproval release; // with a trusted key: what allowed the image of this press
+    // With a trusted key, the bytes approved: every port sends exactly them.
+    std::shared_ptr<const Image> approved_image;
 };

@@ -49,12 +49,14 @@ void MainWindow::send_file()
 bool MainWindow::image_approved()
 {
     release = {};
+    approved_image.reset();
     if (records.trusted_key.isEmpty())
         return true;
     const ImageRead read = read_image(firmware_path);
     release = read.image ? release_approval(records, read.image->sha256_hex())
                          : ReleaseApproval{read.message, {}, {}, {}, {}};
     if (release.approved()) {
+        approved_image = read.image;
         append_log(QStringLiteral("release %1, signed by key %2: %3")
                        .arg(release.release, release.key_id, release.trusted_comment));
         return true;
@@ -93,6 +95,7 @@ void MainWindow::start_session(RunMode mode)
     request.mode = mode;
     request.ports = run_ports();
     request.image_path = firmware_path;
+    request.image = approved_image; // null: each port reads the file when it begins
     request.checks = run_checks();
     record_run_start(request.ports);
     if (session)

@@ -325,12 +325,15 @@ private slots:
 
         // The command line wins over the settings file.
         QTemporaryDir dir;
-        const QString path = write_file(
-            dir, "settings.ini", "station=station3\noperator=line-b\ncentral_db=postgresql://f@db/prod\n");
-        RecordSettings settings = parse_command_line({"t", "--station", "bench"}).records;
-        apply_settings_file(settings, path);
-        QCOMPARE(QStringList({settings.station, settings.operator_name, settings.central_db}),
-                 QStringList({"bench", "line-b", "postgresql://f@db/prod"}));
+        const QString path = write_file(dir, "settings.ini",
+                                        "station=station3\noperator=line-b\ncentral_db=postgresql://f@db/prod\n"
+                                        "trusted_key=/etc/release.pub\nmanifest=/srv/manifest.json\n");
+        RecordSettings settings =
+            parse_command_line({"t", "--station", "bench", "--manifest", "/mnt/manifest.json"}).records;
+        QVERIFY(apply_settings_file(settings, path).warnings.isEmpty());
+        QCOMPARE(QStringList({settings.station, settings.operator_name, settings.central_db, settings.trusted_key,
+                              settings.manifest}),
+                 QStringList({"bench", "line-b", "postgresql://f@db/prod", "/etc/release.pub", "/mnt/manifest.json"}));
 
         // Values as written; unknown keys named once each, with the file.
         const QString literal =
