@@ -52,8 +52,7 @@ private slots:
         QVERIFY(tip->itemAt(0)->spacerItem());
         QCOMPARE(tip->itemAt(1)->widget(), static_cast<QWidget *>(probe.tip_label()));
         QVERIFY(main_layout->itemAt(1)->layout()->itemAt(0)->layout()); // a port column
-        QCOMPARE(main_layout->itemAt(2)->layout()->itemAt(0)->widget(),
-                 static_cast<QWidget *>(probe.log_view()));
+        QCOMPARE(main_layout->itemAt(2)->layout()->itemAt(0)->widget(), static_cast<QWidget *>(probe.log_view()));
         auto *buttons = main_layout->itemAt(3)->layout();
         QCOMPARE(buttons->itemAt(0)->widget(), static_cast<QWidget *>(probe.open_button()));
         QVERIFY(buttons->itemAt(1)->spacerItem());
@@ -214,14 +213,12 @@ private slots:
         QCOMPARE(probe.boxes[0].kind, QStringLiteral("open"));
         QCOMPARE(probe.boxes[0].title, QStringLiteral("Open Bin"));
         QCOMPARE(probe.boxes[0].text, QStringLiteral(".|Bin(*.bin)"));
-        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("提示"),
-                              QStringLiteral("打开升级文件成功")));
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("提示"), QStringLiteral("打开升级文件成功")));
 
         probe.recorder->next_file_name.clear();
         probe.open_file();
         QVERIFY(probe.firmware_path().isEmpty());
-        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"),
-                              QStringLiteral("打开升级文件失败")));
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("打开升级文件失败")));
     }
 
     void update_refused_without_file_or_port()
@@ -230,15 +227,13 @@ private slots:
         WindowProbe probe(*window);
         probe.send_file();
         QCOMPARE(probe.boxes.size(), 1);
-        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("Waring"),
-                              QStringLiteral("Please Selcet File")));
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("Waring"), QStringLiteral("Please Selcet File")));
         QVERIFY(probe.update_button()->isEnabled());
 
         QTemporaryDir dir;
         probe.firmware_path() = write_file(dir.filePath(QStringLiteral("a.bin")), "abc");
         probe.send_file();
-        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("waring"),
-                              QStringLiteral("please select com")));
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("waring"), QStringLiteral("please select com")));
         QVERIFY(!probe.scanning());
         QVERIFY(probe.update_button()->isEnabled());
     }
@@ -253,8 +248,7 @@ private slots:
         probe.tick(QStringLiteral("COM1"));
         QVERIFY(QFile::remove(path));
         probe.send_file();
-        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"),
-                              QStringLiteral("打开升级文件失败")));
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("打开升级文件失败")));
         QCOMPARE(probe.log_bodies(), QStringList({QStringLiteral("COM1打开升级文件失败")}));
         QVERIFY(!probe.scanning());
         QVERIFY(probe.update_button()->isEnabled());
