@@ -87,7 +87,8 @@ void MainWindow::start_run()
 }
 
 // A new session over the ticked ports, shown and recorded; not started yet.
-// Every port's update reads the image when it begins, as the press's own.
+// Every port's update reads the image when it begins, as the press's own,
+// unless a trusted key approved the bytes it sends.
 void MainWindow::start_session(RunMode mode)
 {
     close_image();
@@ -95,7 +96,7 @@ void MainWindow::start_session(RunMode mode)
     request.mode = mode;
     request.ports = run_ports();
     request.image_path = firmware_path;
-    request.image = approved_image; // null: each port reads the file when it begins
+    request.image = approved_image;
     request.checks = run_checks();
     record_run_start(request.ports);
     if (session)
