@@ -92,6 +92,8 @@ int main(int argc, char *argv[])
         return list_ports(line.json);
     case CommandLine::Mode::history:
         return run_history_query(line);
+    case CommandLine::Mode::report:
+        return run_report(line);
     case CommandLine::Mode::sync:
         return run_sync(line);
     default:

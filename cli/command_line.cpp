@@ -124,8 +124,16 @@ struct Options
     QCommandLineOption module_id{QStringLiteral("module-id"),
                                  QStringLiteral("With --history: rows of the module with this identity."),
                                  QStringLiteral("ID")};
-    QCommandLineOption limit{QStringLiteral("limit"), QStringLiteral("With --history: at most N rows."),
+    QCommandLineOption limit{QStringLiteral("limit"),
+                             QStringLiteral("With --history: at most N rows. With --report: at most N rows "
+                                            "embedded (default 100000; the figures count every row)."),
                              QStringLiteral("N")};
+    QCommandLineOption report{
+        QStringLiteral("report"),
+        QStringLiteral("Write a yield report of the history to FILE, one HTML page that needs nothing "
+                       "else: totals, units and yield per hour, failures by reason, ports, images, and "
+                       "the rows as JSON. Takes the filters of --history and --central."),
+        QStringLiteral("FILE")};
 
     QCommandLineOption verify{QStringLiteral("verify"),
                               QStringLiteral("After the transfer wait for the new application's \"OK\" (\"+++\" at the "
@@ -178,7 +186,7 @@ struct Options
               &log,        &list_ports, &wait_port,     &verbose,   &expect_sha256, &history_db,
               &no_history, &station,    &operator_name, &history,   &stats,         &csv,
               &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
-              &sync,       &pending,    &central,       &watch,     &gone_after,
+              &sync,       &pending,    &central,       &watch,     &gone_after,    &report,
               &count,      &version,    &help,
               &verify,     &verify_timeout, &version_command, &expect_version, &min_version,
               &id_command, &id_pattern, &skip_done, &trusted_key, &manifest})
@@ -363,12 +371,21 @@ QString read_watch(const QCommandLineParser &parser, const Options &options, Com
 
 QString check_history_mode(const QCommandLineParser &parser, const Options &options, CommandLine &line)
 {
+    const bool report = line.mode == CommandLine::Mode::report;
+    const QString name = report ? QStringLiteral("--report") : QStringLiteral("--history");
     if (parser.isSet(options.file) || line.ports.size() > 1)
-        return QStringLiteral("--history takes no --file and at most one --port");
+        return name + QStringLiteral(" takes no --file and at most one --port");
+    if (report && (line.json || line.csv || line.stats || line.filter.pending))
+        return QStringLiteral("--report writes HTML: not with --json, --csv, --stats or --pending");
+    if (report && parser.isSet(options.history))
+        return QStringLiteral("--history or --report, not both");
+    line.report_file = parser.value(options.report);
+    if (report && line.report_file.isEmpty())
+        return QStringLiteral("--report needs the name of the file to write");
     if (line.json && line.csv)
         return QStringLiteral("--json or --csv, not both");
     if (!line.records.enabled)
-        return QStringLiteral("--history reads the history: not with --no-history");
+        return name + QStringLiteral(" reads the history: not with --no-history");
     if (line.central && line.filter.pending)
         return QStringLiteral("--pending lists this station's rows: not with --central");
     line.filter.port = line.ports.value(0);
@@ -387,11 +404,14 @@ QString choose_mode(const QCommandLineParser &parser, const Options &options, bo
         line.mode = CommandLine::Mode::sync;
     } else if (parser.isSet(options.list_ports)) {
         line.mode = CommandLine::Mode::list_ports;
+    } else if (parser.isSet(options.report)) {
+        line.mode = CommandLine::Mode::report;
+        return check_history_mode(parser, options, line);
     } else if (parser.isSet(options.history)) {
         line.mode = CommandLine::Mode::history;
         return check_history_mode(parser, options, line);
     } else if (query_option) {
-        return QStringLiteral("these options need --history");
+        return QStringLiteral("these options need --history or --report");
     } else if (parser.isSet(options.file) || parser.isSet(options.port)) {
         line.mode = CommandLine::Mode::run;
         if (line.file.isEmpty())

@@ -11,7 +11,7 @@
 // is asked for; Qt's own options (-style, -platform, ...) are left to Qt.
 struct CommandLine
 {
-    enum class Mode { window, run, history, sync, list_ports, version, help, usage_error };
+    enum class Mode { window, run, history, report, sync, list_ports, version, help, usage_error };
 
     Mode mode = Mode::window;
     QString error; // for usage_error
@@ -36,6 +36,7 @@ struct CommandLine
     bool csv = false;
     bool central = false; // the query runs on the central database
     HistoryFilter filter;
+    QString report_file; // --report
 };
 
 CommandLine parse_command_line(const QStringList &arguments);

@@ -3,7 +3,9 @@
 #include "records/central_sender.h"
 #include "records/history_format.h"
 #include "records/history_store.h"
+#include "records/yield_report.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <cstdio>
 #include <memory>
@@ -25,22 +27,32 @@ std::unique_ptr<HistoryStore> local_store(const CommandLine &line)
     return std::make_unique<HistoryStore>(path);
 }
 
-} // namespace
-
-int run_history_query(const CommandLine &line)
+// The store a query reads: the central database with --central, else the
+// local history. Null, with a message and exit_code, when there is none.
+std::unique_ptr<HistoryStore> query_store(const CommandLine &line, QString &shown, int &exit_code)
 {
     const CentralUrl url = parse_central_url(line.records.central_db);
     if (line.central && line.records.central_db.isEmpty()) {
         std::fprintf(stderr, "tessik-update-tool: --central needs --central-db URL or central_db in %s\n",
                      qPrintable(settings_file_path()));
-        return exit_usage;
+        exit_code = exit_usage;
+        return nullptr;
     }
-    const QString path = line.central ? url.shown() : line.records.resolved_db_path();
-    std::unique_ptr<HistoryStore> owned =
-        line.central ? std::make_unique<HistoryStore>(url, CentralLimits{by_hand_limit_ms, by_hand_limit_ms})
-                     : local_store(line);
+    shown = line.central ? url.shown() : line.records.resolved_db_path();
+    exit_code = exit_failed;
+    return line.central ? std::make_unique<HistoryStore>(url, CentralLimits{by_hand_limit_ms, by_hand_limit_ms})
+                        : local_store(line);
+}
+
+} // namespace
+
+int run_history_query(const CommandLine &line)
+{
+    QString path;
+    int exit_code = exit_ok;
+    std::unique_ptr<HistoryStore> owned = query_store(line, path, exit_code);
     if (!owned)
-        return exit_failed;
+        return exit_code;
     HistoryStore &store = *owned;
     const HistoryFormat format = line.json  ? HistoryFormat::json
                                  : line.csv ? HistoryFormat::csv
@@ -62,6 +74,27 @@ int run_history_query(const CommandLine &line)
         return exit_failed;
     }
     std::fputs(text.toUtf8().constData(), stdout);
+    return exit_ok;
+}
+
+int run_report(const CommandLine &line)
+{
+    QString source;
+    int exit_code = exit_ok;
+    std::unique_ptr<HistoryStore> store = query_store(line, source, exit_code);
+    if (!store)
+        return exit_code;
+    const ReportHeading heading{source, filter_text(line.filter), utc_text(QDateTime::currentDateTimeUtc())};
+    const int rows = line.filter.limit >= 0 ? line.filter.limit : default_report_rows;
+    YieldSummary summary;
+    QString error;
+    if (!write_yield_report(*store, line.filter, rows, heading, line.report_file, summary, error)) {
+        std::fprintf(stderr, "tessik-update-tool: %s\n", qPrintable(error));
+        return exit_failed;
+    }
+    std::printf("%s: %lld units, %lld ok, %lld failed, first-pass yield %.1f%%\n", qPrintable(line.report_file),
+                summary.total.units, summary.total.units_ok, summary.total.units_failed,
+                100 * summary.total.first_pass_yield());
     return exit_ok;
 }
 

@@ -27,6 +27,33 @@ const char *reason_code(FailReason reason)
     return "unknown";
 }
 
+const char *reason_meaning(FailReason reason)
+{
+    switch (reason) {
+    case FailReason::ok: return "the image was written";
+    case FailReason::no_file: return "no image was chosen when the port's turn came";
+    case FailReason::open_failed: return "the port could not be opened";
+    case FailReason::permission_denied: return "the user may not open the port";
+    case FailReason::port_busy: return "another program holds the port";
+    case FailReason::no_such_port: return "the port does not exist, or did not appear in time";
+    case FailReason::reset_timeout: return "the module's reset button was not pressed in time";
+    case FailReason::no_start_request: return "the boot loader never asked for the first block";
+    case FailReason::retries_exhausted: return "a block was not acknowledged after all its retries";
+    case FailReason::unexpected_reply: return "the module answered a block with no XMODEM answer";
+    case FailReason::cancelled_by_module: return "the module cancelled the transfer";
+    case FailReason::port_lost: return "the port vanished during the update";
+    case FailReason::image_unreadable: return "the image could not be read";
+    case FailReason::eot_unconfirmed: return "the module did not confirm the end of the transfer";
+    case FailReason::aborted: return "the run was aborted by a signal";
+    case FailReason::not_started: return "the run ended before this port's turn";
+    case FailReason::not_booted: return "the new application did not answer";
+    case FailReason::wrong_version: return "the new application named another version";
+    case FailReason::already_done: return "the module already had this image";
+    case FailReason::no_identity: return "the reply to the identity command named no module";
+    }
+    return "";
+}
+
 const char *result_word(PortResult result)
 {
     switch (result) {

@@ -35,6 +35,8 @@ enum class FailReason {
 };
 
 const char *reason_code(FailReason reason);
+// What the code means, in a few words for people.
+const char *reason_meaning(FailReason reason);
 const char *result_word(PortResult result);
 
 enum class NoticeKind {

@@ -52,7 +52,9 @@ bool run_patiently(QSqlQuery &query, const std::function<bool()> &run)
     return true;
 }
 
-QString where_clause(const HistoryFilter &filter, QVariantList &values)
+} // namespace
+
+QString store_sql::where_clause(const HistoryFilter &filter, QVariantList &values)
 {
     QStringList terms;
     if (filter.pending)
@@ -77,8 +79,6 @@ QString where_clause(const HistoryFilter &filter, QVariantList &values)
     }
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
-
-} // namespace
 
 HistoryStore::HistoryStore(const QString &path)
     : is_central(false), file(path), connection(QStringLiteral("history-%1").arg(quintptr(this), 0, 16))
@@ -441,22 +441,7 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
         return false;
     settle_interrupted();
     QVariantList values;
-    // A module known by its identity is one unit however often it was
-    // flashed: its first attempt is its first pass, its last one its end.
-    // Without an identity a unit is a port's run, from its attempt 1. A
-    // module left as already_done is neither.
-    const QString module_order = QStringLiteral(" OVER (PARTITION BY station, port, image_sha256, module_id, "
-                                                "result = 'skipped' ORDER BY started_utc%1, %2)");
-    const QString tried =
-        QStringLiteral("SELECT station, port, image_sha256, image_path, result, seconds,"
-                       " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN attempt"
-                       " ELSE ROW_NUMBER()%1 END AS pass,"
-                       " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN 1"
-                       " ELSE ROW_NUMBER()%2 END AS from_last"
-                       " FROM history")
-            .arg(module_order.arg(QString(), id_column()),
-                 module_order.arg(QStringLiteral(" DESC"), id_column() + QStringLiteral(" DESC")))
-        + where_clause(filter, values);
+    const QString tried = unit_rows(filter, values);
     const QString sql =
         QStringLiteral("SELECT station, port, image_sha256, MAX(image_path),"
                        " SUM(CASE WHEN result <> 'skipped' THEN 1 ELSE 0 END),"
@@ -478,4 +463,25 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
                     select.value(6).toLongLong(), select.value(7).toLongLong(), select.value(8).toDouble()});
     }
     return true;
+}
+
+QString HistoryStore::unit_rows(const HistoryFilter &filter, QVariantList &values) const
+{
+    // A module known by its identity is one unit however often it was
+    // flashed: its first attempt is its first pass, its last one its end.
+    // Without an identity a unit is a port's run, from its attempt 1 to the
+    // last attempt before the port's next attempt 1. A module left as
+    // already_done is neither.
+    const QString module_order = QStringLiteral(" OVER (PARTITION BY station, port, image_sha256, module_id, "
+                                                "result = 'skipped' ORDER BY started_utc%1, %2)");
+    return QStringLiteral("SELECT station, port, image_sha256, image_path, result, reason, seconds, started_utc,"
+                          " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN attempt"
+                          " ELSE ROW_NUMBER()%1 END AS pass,"
+                          " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN"
+                          " CASE WHEN LEAD(attempt)%1 > attempt THEN 0 ELSE 1 END"
+                          " ELSE ROW_NUMBER()%2 END AS from_last"
+                          " FROM history")
+               .arg(module_order.arg(QString(), id_column()),
+                    module_order.arg(QStringLiteral(" DESC"), id_column() + QStringLiteral(" DESC")))
+           + where_clause(filter, values);
 }

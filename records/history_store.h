@@ -24,6 +24,7 @@ struct HistoryStats
 };
 
 class QSqlQuery;
+struct YieldData;
 
 // How long each statement on a central connection may take (milliseconds):
 // a station's sending never waits long; a question asked by hand may.
@@ -61,6 +62,9 @@ public:
     // unless the filter says otherwise: asked again, it is not added to.
     bool rows(const HistoryFilter &filter, QVector<HistoryRow> &out);
     bool stats(const HistoryFilter &filter, QVector<HistoryStats> &out);
+    // What a yield report shows, counted by the database (yield_query.h):
+    // out.rows holds the newest row_limit rows of the filter.
+    bool yield(const HistoryFilter &filter, int row_limit, YieldData &out);
 
     // Local store: the rows started by writers that are gone become
     // interrupted (and pending again). rows() and stats() do it first.
@@ -100,6 +104,9 @@ private:
     bool migrate_central();
     bool interrupt_where(const QString &condition, const QVariantList &values);
     QString id_column() const;
+    // Every row of the filter with its unit's place: pass 1 is a unit's first
+    // attempt, from_last 1 its last one; both 0 for a skipped module.
+    QString unit_rows(const HistoryFilter &filter, QVariantList &values) const;
 
     const bool is_central;
     const QString file;

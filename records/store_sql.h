@@ -3,6 +3,7 @@
 // What the local and the central store share: the columns written, the
 // indexes made, how values are bound.
 
+#include "records/history_filter.h"
 #include "records/history_row.h"
 
 #include <QString>
@@ -11,6 +12,9 @@
 #include <QVector>
 
 namespace store_sql {
+
+// " WHERE ..." of the filter (empty when it filters nothing), its values appended.
+QString where_clause(const HistoryFilter &filter, QVariantList &values);
 
 struct Index
 {
