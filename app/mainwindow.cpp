@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QTextEdit>
@@ -64,6 +66,9 @@ MainWindow::MainWindow(QWidget *parent)
     main_layout->addLayout(log_layout);
     main_layout->addLayout(button_layout);
     central_widget->setLayout(main_layout);
+
+    QMenu *history_menu = menuBar()->addMenu(tr("History"));
+    history_menu->addAction(tr("Report…"), this, &MainWindow::write_report);
 
     connect(open_button, SIGNAL(clicked()), this, SLOT(open_file()));
     connect(update_button, SIGNAL(clicked()), this, SLOT(send_file()));

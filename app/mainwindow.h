@@ -116,6 +116,9 @@ private:
     QString first_ticked_port() const;
     PortUpdate *current_update() const;
 
+    // History > Report...: today's yield report of this station
+    void write_report();
+
     // Fixture loop
     void start_watch();
     bool watching() const;

@@ -23,3 +23,9 @@ QString DialogModalUi::open_file_name(QWidget *parent, const QString &caption,
 {
     return QFileDialog::getOpenFileName(parent, caption, directory, filter);
 }
+
+QString DialogModalUi::save_file_name(QWidget *parent, const QString &caption, const QString &suggested,
+                                      const QString &filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+}

@@ -15,6 +15,8 @@ public:
     virtual void about(QWidget *parent, const QString &title, const QString &text) = 0;
     virtual QString open_file_name(QWidget *parent, const QString &caption,
                                    const QString &directory, const QString &filter) = 0;
+    virtual QString save_file_name(QWidget *parent, const QString &caption, const QString &suggested,
+                                   const QString &filter) = 0;
 };
 
 // The real thing: QMessageBox with one OK button and QFileDialog.
@@ -26,4 +28,6 @@ public:
     void about(QWidget *parent, const QString &title, const QString &text) override;
     QString open_file_name(QWidget *parent, const QString &caption,
                            const QString &directory, const QString &filter) override;
+    QString save_file_name(QWidget *parent, const QString &caption, const QString &suggested,
+                           const QString &filter) override;
 };

@@ -1,6 +1,5 @@
 #include "records/yield_summary.h"
 
-#include <QCollator>
 #include <QDateTime>
 #include <QHash>
 #include <algorithm>
@@ -9,6 +8,40 @@ namespace {
 
 constexpr double slow_factor = 1.5;  // a mean time this many times the neighbours' median
 constexpr double worse_margin = 0.2; // a first-pass yield this far below the neighbours' median
+
+// The run of digits at i, without its leading zeros; i moves past it.
+QStringRef number_at(const QString &text, int &i)
+{
+    const int start = i;
+    while (i < text.size() && text.at(i).isDigit())
+        ++i;
+    int first = start;
+    while (first < i - 1 && text.at(first) == QLatin1Char('0'))
+        ++first;
+    return text.midRef(first, i - first);
+}
+
+// ttyUSB2 before ttyUSB10: runs of digits compare as numbers. (QCollator's
+// numeric mode is not there in every build of Qt.)
+bool natural_less(const QString &a, const QString &b)
+{
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            const QStringRef x = number_at(a, i), y = number_at(b, j);
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (x != y)
+                return x < y;
+        } else if (a.at(i) != b.at(j)) {
+            return a.at(i) < b.at(j);
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
 
 double median(QVector<double> values)
 {
@@ -58,6 +91,15 @@ QStringList period_buckets(const YieldData &data, bool &by_day)
         return buckets;
     const QString hour_format = QStringLiteral("yyyy-MM-ddTHH");
     const QDateTime from = utc_moment(first, hour_format), to = utc_moment(last, hour_format);
+    if (!from.isValid() || !to.isValid()) {
+        // A station wrote times of another form: its hours as they are.
+        for (const YieldCell &cell : data.cells) {
+            if (!buckets.contains(cell.hour))
+                buckets << cell.hour;
+        }
+        buckets.sort();
+        return buckets;
+    }
     by_day = from.secsTo(to) / 3600 >= hours_drawn;
     if (by_day) {
         for (QDate day = from.date(); day <= to.date(); day = day.addDays(1))
@@ -118,17 +160,17 @@ YieldSummary summarize(const YieldData &data)
         summary.total.add(cell);
         QVector<YieldCount> &line = summary.timeline[cell.station];
         line.resize(summary.buckets.size());
-        line[bucket_of.value(summary.by_day ? cell.hour.left(10) : cell.hour)].add(cell);
+        const int bucket = bucket_of.value(summary.by_day ? cell.hour.left(10) : cell.hour, -1);
+        if (bucket >= 0) // else a time of another form among the others: counted, not drawn
+            line[bucket].add(cell);
         ports[{cell.station, cell.port}].add(cell);
         images[cell.image_sha256].add(cell);
     }
 
     for (auto port = ports.cbegin(); port != ports.cend(); ++port)
         summary.ports.append({port.key().first, port.key().second, port.value()});
-    QCollator natural;
-    natural.setNumericMode(true);
-    std::stable_sort(summary.ports.begin(), summary.ports.end(), [&natural](const PortYield &a, const PortYield &b) {
-        return a.station != b.station ? a.station < b.station : natural.compare(a.port, b.port) < 0;
+    std::stable_sort(summary.ports.begin(), summary.ports.end(), [](const PortYield &a, const PortYield &b) {
+        return a.station != b.station ? a.station < b.station : natural_less(a.port, b.port);
     });
     mark_outliers(summary.ports);
     for (const PortYield &port : qAsConst(summary.ports)) {
@@ -136,7 +178,7 @@ YieldSummary summarize(const YieldData &data)
             summary.port_names << port.port;
     }
     std::stable_sort(summary.port_names.begin(), summary.port_names.end(),
-                     [&natural](const QString &a, const QString &b) { return natural.compare(a, b) < 0; });
+                     natural_less);
 
     for (const ImageSent &image : data.images)
         summary.images.append({image, images.value(image.sha256)});

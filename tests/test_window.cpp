@@ -1,9 +1,12 @@
 // The window shell: texts and layout, the log, the port list and ticks,
 // choosing the image and preparing an update.
 
+#include "records/history_store.h"
 #include "window_probe.h"
 
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -281,6 +284,50 @@ private slots:
         QVERIFY(probe.log_text().contains(QLatin1String("No port was touched")));
         QVERIFY(!probe.run() && !probe.scanning());
         QVERIFY(probe.update_button()->isEnabled());
+    }
+
+    // History > Report...: today's rows of this station, nobody else's.
+    void the_report_of_today_for_this_station()
+    {
+        auto window = window_with_ports(QStringLiteral("COM1"));
+        WindowProbe probe(*window);
+        QTemporaryDir dir;
+        RecordSettings settings;
+        settings.db_path = dir.filePath(QStringLiteral("h.sqlite"));
+        settings.station = QStringLiteral("here");
+        window->set_records(settings);
+        QAction *report = nullptr;
+        for (QAction *menu : window->menuBar()->actions()) {
+            for (QAction *entry : menu->menu()->actions())
+                report = entry->text() == QStringLiteral("Report…") ? entry : report;
+        }
+        QVERIFY(report);
+        report->trigger();
+        QCOMPARE(probe.boxes.size(), 1); // no history yet
+        QCOMPARE(probe.boxes.first().kind, QStringLiteral("warning"));
+
+        HistoryStore store(settings.db_path);
+        const QString now = utc_text(QDateTime::currentDateTimeUtc());
+        const char *const given[][3] = {{"here", "ok", ""}, {"here", "failed", ""}, {"there", "ok", ""},
+                                        {"here", "ok", "2025-01-01T10:00:00.000Z"}};
+        for (const auto &each : given) {
+            HistoryRow row;
+            row.station = each[0];
+            row.result = each[1];
+            row.started_utc = row.ended_utc = *each[2] ? QString(each[2]) : now;
+            row.port = QStringLiteral("COM1");
+            row.attempt = 1;
+            QVERIFY(store.append(row));
+        }
+        probe.recorder->next_file_name = dir.filePath(QStringLiteral("today.html"));
+        report->trigger();
+        QCOMPARE(probe.boxes.last().kind, QStringLiteral("save"));
+        QVERIFY(probe.boxes.last().text.contains(QLatin1String("yield-here-")));
+        QFile page(probe.recorder->next_file_name);
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QByteArray html = page.readAll();
+        QVERIFY(html.contains(R"("units":2,)") && html.contains(R"("failed":1,)") && html.contains(R"("rows_total":2,)"));
+        QVERIFY2(probe.log_text().contains(QLatin1String("(2 units, 1 ok, 1 failed)")), qPrintable(probe.log_text()));
     }
 };
 

@@ -21,7 +21,7 @@
 
 struct ModalRecord
 {
-    QString kind; // "warning", "critical", "about", "open"
+    QString kind; // "warning", "critical", "about", "open", "save"
     QString title;
     QString text;
 };
@@ -48,6 +48,12 @@ public:
                            const QString &filter) override
     {
         records.append({QStringLiteral("open"), caption, directory + QLatin1Char('|') + filter});
+        return next_file_name;
+    }
+    QString save_file_name(QWidget *, const QString &caption, const QString &suggested,
+                           const QString &filter) override
+    {
+        records.append({QStringLiteral("save"), caption, suggested + QLatin1Char('|') + filter});
         return next_file_name;
     }
 
