@@ -445,9 +445,9 @@ bool HistoryStore::stats(const HistoryFilter &filter, QVector<HistoryStats> &out
     const QString sql =
         QStringLiteral("SELECT station, port, image_sha256, MAX(image_path),"
                        " SUM(CASE WHEN result <> 'skipped' THEN 1 ELSE 0 END),"
-                       " SUM(CASE WHEN pass = 1 THEN 1 ELSE 0 END),"
-                       " SUM(CASE WHEN result = 'ok' AND from_last = 1 THEN 1 ELSE 0 END),"
-                       " SUM(CASE WHEN pass = 1 AND result = 'ok' THEN 1 ELSE 0 END),"
+                       " SUM(unit_start),"
+                       " SUM(CASE WHEN result = 'ok' THEN unit_end ELSE 0 END),"
+                       " SUM(first_pass),"
                        // The time of an attempt that ran, and ran to its end.
                        " AVG(CASE WHEN result NOT IN ('skipped', 'started', 'interrupted') THEN seconds END)"
                        " FROM (")
@@ -469,19 +469,28 @@ QString HistoryStore::unit_rows(const HistoryFilter &filter, QVariantList &value
 {
     // A module known by its identity is one unit however often it was
     // flashed: its first attempt is its first pass, its last one its end.
-    // Without an identity a unit is a port's run, from its attempt 1 to the
-    // last attempt before the port's next attempt 1. A module left as
-    // already_done is neither.
-    const QString module_order = QStringLiteral(" OVER (PARTITION BY station, port, image_sha256, module_id, "
-                                                "result = 'skipped' ORDER BY started_utc%1, %2)");
+    // Without an identity a unit is a port's run of attempts 1, 2, ...: it
+    // ends where the port's next attempt does not count on. A module left as
+    // already_done is neither. Every unit has one start and one end among
+    // the rows of the filter (a run cut by --since starts at its first row
+    // there, and only an attempt 1 is a first pass). One window, so one sort.
+    const QString window = QStringLiteral(" OVER (PARTITION BY station, port, image_sha256, module_id, "
+                                          "result = 'skipped' ORDER BY started_utc, %1)")
+                               .arg(id_column());
+    const QString starts = QStringLiteral("CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN"
+                                          " CASE WHEN attempt = 1 OR LAG(attempt)%1 IS NULL"
+                                          " OR LAG(attempt)%1 >= attempt THEN 1 ELSE 0 END"
+                                          " WHEN LAG(attempt)%1 IS NULL THEN 1 ELSE 0 END")
+                               .arg(window);
+    const QString ends = QStringLiteral("CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN"
+                                        " CASE WHEN LEAD(attempt)%1 > attempt THEN 0 ELSE 1 END"
+                                        " WHEN LEAD(attempt)%1 IS NULL THEN 1 ELSE 0 END")
+                             .arg(window);
     return QStringLiteral("SELECT station, port, image_sha256, image_path, result, reason, seconds, started_utc,"
-                          " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN attempt"
-                          " ELSE ROW_NUMBER()%1 END AS pass,"
-                          " CASE WHEN result = 'skipped' THEN 0 WHEN module_id = '' THEN"
-                          " CASE WHEN LEAD(attempt)%1 > attempt THEN 0 ELSE 1 END"
-                          " ELSE ROW_NUMBER()%2 END AS from_last"
+                          " %1 AS unit_start, %2 AS unit_end,"
+                          " CASE WHEN result = 'ok' AND (module_id <> '' OR attempt = 1) THEN %1 ELSE 0 END"
+                          " AS first_pass"
                           " FROM history")
-               .arg(module_order.arg(QString(), id_column()),
-                    module_order.arg(QStringLiteral(" DESC"), id_column() + QStringLiteral(" DESC")))
+               .arg(starts, ends)
            + where_clause(filter, values);
 }

@@ -104,8 +104,9 @@ private:
     bool migrate_central();
     bool interrupt_where(const QString &condition, const QVariantList &values);
     QString id_column() const;
-    // Every row of the filter with its unit's place: pass 1 is a unit's first
-    // attempt, from_last 1 its last one; both 0 for a skipped module.
+    // Every row of the filter with its unit's place: unit_start 1 for a
+    // unit's first row, unit_end 1 for its last, first_pass 1 for a first
+    // attempt that was ok; all 0 for a skipped module.
     QString unit_rows(const HistoryFilter &filter, QVariantList &values) const;
 
     const bool is_central;

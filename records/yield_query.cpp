@@ -44,10 +44,9 @@ bool HistoryStore::yield(const HistoryFilter &filter, int row_limit, YieldData &
     const QString cells =
         QStringLiteral("SELECT station, port, image_sha256, substr(started_utc, 1, 13) AS hour,")
         + count_where(QStringLiteral("result <> 'skipped'")) + QLatin1Char(',')
-        + count_where(QStringLiteral("pass = 1")) + QLatin1Char(',')
-        + count_where(QStringLiteral("pass = 1 AND result = 'ok'")) + QLatin1Char(',')
-        + count_where(QStringLiteral("from_last = 1 AND result = 'ok'")) + QLatin1Char(',')
-        + count_where(QStringLiteral("from_last = 1 AND result IN ") + not_ok) + QLatin1Char(',')
+        + QStringLiteral(" SUM(unit_start), SUM(first_pass),")
+        + count_where(QStringLiteral("unit_end = 1 AND result = 'ok'")) + QLatin1Char(',')
+        + count_where(QStringLiteral("unit_end = 1 AND result IN ") + not_ok) + QLatin1Char(',')
         + count_where(QStringLiteral("result = 'skipped'")) + QLatin1Char(',')
         + count_where(QStringLiteral("result = 'interrupted'")) + QLatin1Char(',')
         + QStringLiteral(" SUM(CASE WHEN result IN %1 THEN seconds ELSE 0 END),").arg(ran)
