@@ -4,6 +4,8 @@
 #include "records/history_writer.h"
 
 #include <QCoreApplication>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <cstdio>
 
@@ -12,7 +14,18 @@ void MainWindow::append_log(const QString &body)
     const QDateTime now = QDateTime::currentDateTime();
     const QString line = format_log_line(now, body);
     log_text += line;
-    log_view->setPlainText(log_text);
+    if (parallel) {
+        // Many ports write many lines: only the new one is added.
+        QTextCursor end(log_view->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(line);
+    } else {
+        log_view->setPlainText(log_text);
+    }
+    // The newest line stays in view (a reset prompt gives 10 s to act on it).
+    log_view->moveCursor(QTextCursor::End);
+    log_view->ensureCursorVisible();
+    log_view->verticalScrollBar()->setValue(log_view->verticalScrollBar()->maximum());
     record.append(now.date(), line);
 }
 

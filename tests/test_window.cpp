@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -92,6 +93,29 @@ private slots:
         QVERIFY(lines[0].endsWith(QStringLiteral(" :first")));
         QVERIFY(lines[1].endsWith(QStringLiteral(" :COM3对应设备升级成功")));
         QCOMPARE(probe.log_view()->toPlainText(), probe.log_text());
+    }
+
+    // Whether the log is refreshed whole (one port after another) or line by
+    // line (parallel), its newest line is in view.
+    void the_newest_log_line_is_in_view()
+    {
+        for (const bool parallel : {false, true}) {
+            auto window = window_with_ports(QString());
+            window->set_parallel(parallel);
+            WindowProbe probe(*window);
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            for (int i = 0; i < 200; ++i)
+                probe.append_log(QStringLiteral("line %1").arg(i));
+            QScrollBar *bar = probe.log_view()->verticalScrollBar();
+            QVERIFY(bar->maximum() > 0);
+            QCOMPARE(bar->value(), bar->maximum());
+            QTextCursor last(probe.log_view()->document());
+            last.movePosition(QTextCursor::End);
+            last.movePosition(QTextCursor::PreviousBlock); // the newest line (the text ends in a line break)
+            QVERIFY(probe.log_view()->viewport()->rect().contains(probe.log_view()->cursorRect(last)));
+            QCOMPARE(probe.log_view()->toPlainText(), probe.log_text());
+        }
     }
 
     void ports_in_string_order()
