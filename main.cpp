@@ -52,6 +52,8 @@ int main(int argc, char *argv[])
     prepare_console(line.mode == CommandLine::Mode::window);
 
     if (line.mode == CommandLine::Mode::window) {
+        if (!line.verbose)
+            QLoggingCategory::setFilterRules(QStringLiteral("tessik.trace.debug=false"));
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
         QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
@@ -85,8 +87,8 @@ int main(int argc, char *argv[])
         std::printf("tessik-update-tool %s\n", TESSIK_VERSION);
         return exit_ok;
     case CommandLine::Mode::usage_error:
-        std::fprintf(stderr, "tessik-update-tool: %s\n\n%s", line.error.toUtf8().constData(),
-                     usage_text().toUtf8().constData());
+        std::fprintf(stderr, "tessik-update-tool: %s\n%s", line.error.toUtf8().constData(),
+                     try_help_text().toUtf8().constData());
         return exit_usage;
     case CommandLine::Mode::list_ports:
         return list_ports(line.json);

@@ -32,9 +32,9 @@ bool is_qt_option(const QString &argument, bool *takes_value)
 
 struct Options
 {
-    QCommandLineOption file{QStringLiteral("file"), QStringLiteral("The raw firmware image to write."),
+    QCommandLineOption file{{QStringLiteral("f"), QStringLiteral("file")}, QStringLiteral("The raw firmware image to write."),
                             QStringLiteral("IMAGE")};
-    QCommandLineOption port{QStringLiteral("port"),
+    QCommandLineOption port{{QStringLiteral("p"), QStringLiteral("port")},
                             QStringLiteral("A port to update: ttyUSB0, /dev/ttyUSB0, a /dev/serial/by-id or by-path "
                                            "link, or serial:SERIALNUMBER. Repeat for more ports, as many as there are."),
                             QStringLiteral("PORT")};
@@ -65,7 +65,10 @@ struct Options
     QCommandLineOption count{QStringLiteral("count"),
                              QStringLiteral("With --watch: end after N units in total (default: until interrupted)."),
                              QStringLiteral("N"), QStringLiteral("0")};
-    QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Diagnostic trace lines on standard error.")};
+    QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
+                               QStringLiteral("Diagnostic trace lines on standard error.")};
+    QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
+                             QStringLiteral("Print only failures and the summary line.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
     QCommandLineOption help{{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("This text.")};
     QCommandLineOption expect_sha256{
@@ -183,7 +186,7 @@ struct Options
     {
         for (const QCommandLineOption *option :
              {&file,       &port,       &parallel,      &json,      &keep_going,    &retries,
-              &log,        &list_ports, &wait_port,     &verbose,   &expect_sha256, &history_db,
+              &log,        &list_ports, &wait_port,     &verbose,   &quiet,         &expect_sha256, &history_db,
               &no_history, &station,    &operator_name, &history,   &stats,         &csv,
               &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
               &sync,       &pending,    &central,       &watch,     &gone_after,    &report,
@@ -261,6 +264,11 @@ QString read_check_patterns(const QCommandLineParser &parser, const Options &opt
 }
 
 } // namespace
+
+QString try_help_text()
+{
+    return QStringLiteral("Try 'tessik-update-tool --help' for more.\n");
+}
 
 QString usage_text()
 {
@@ -467,6 +475,7 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.keep_going = parser.isSet(options.keep_going);
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
+    line.quiet = parser.isSet(options.quiet);
     bool query_option = false;
     for (const QString &error : {read_numbers(parser, options, line), read_records(parser, options, line),
                                  read_checks(parser, options, line), read_query(parser, options, line, query_option),

@@ -24,6 +24,7 @@ struct CommandLine
     QString log_file;
     double wait_port_seconds = 0;
     bool verbose = false;
+    bool quiet = false; // of the human text only failures and the summary
     bool watch = false;             // fixture loop: each port updates module after module
     double gone_after_seconds = 3;  // silence after which a module counts as taken out
     int count = 0;                  // units in total that end a watch; 0: until a signal
@@ -41,6 +42,8 @@ struct CommandLine
 
 CommandLine parse_command_line(const QStringList &arguments);
 QString usage_text();
+// The line after a usage error's own: where the whole usage is.
+QString try_help_text();
 
 constexpr int max_retries = 100;
 constexpr int max_wait_port_seconds = 24 * 60 * 60;

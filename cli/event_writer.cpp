@@ -1,18 +1,18 @@
 #include "cli/event_writer.h"
 
 #include "engine/log_format.h"
+#include "platform/console.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
-void put(std::FILE *stream, const QString &text)
+EventWriter::EventWriter(bool json, bool quiet)
+    : json(json), quiet(quiet), human_stream(json ? stderr : stdout)
 {
-    const QByteArray bytes = text.toUtf8();
-    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size())
-        || std::fflush(stream) != 0)
-        std::clearerr(stream); // the reader went away: this text is dropped, the run goes on
+    if (!quiet && stream_is_terminal(human_stream))
+        live_lines = std::make_unique<LiveLines>(human_stream);
 }
 
 QString EventWriter::start_log(const QString &path, const QString &header)
@@ -53,7 +53,23 @@ void EventWriter::event(const QJsonObject &object)
 
 void EventWriter::human(const QString &text)
 {
-    put(json ? stderr : stdout, text);
+    if (!quiet)
+        tell(text);
+}
+
+void EventWriter::tell(const QString &text)
+{
+    if (live_lines)
+        live_lines->print(text);
+    else
+        put(human_stream, text);
+}
+
+bool EventWriter::status(const QString &port, const QString &text)
+{
+    if (live_lines)
+        live_lines->set(port, text);
+    return live();
 }
 
 void EventWriter::log_line(const QString &port, const QString &body)
@@ -76,17 +92,39 @@ void EventWriter::port_end(const PortSummary &end, const QString &sha256, const 
     for (auto it = more.begin(); it != more.end(); ++it)
         object.insert(it.key(), it.value());
     event(object);
+    const QString word = QString::fromLatin1(end_word(end));
+    const QString code = QString::fromLatin1(reason_code(end.reason));
+    status(end.port, end.reason == FailReason::ok ? word : word + QStringLiteral(" (") + code + QLatin1Char(')'));
+    if (end.result != PortResult::failure)
+        return;
+    const QString hint = QString::fromUtf8(reason_hint(end.reason));
+    tell(QStringLiteral("%1 %2: %3 (%4)%5\n")
+             .arg(end.port, word, QString::fromUtf8(reason_meaning(end.reason)), code,
+                  hint.isEmpty() ? QString() : QStringLiteral("; ") + hint));
 }
 
-void EventWriter::summary(const RunLedger &ledger, double seconds)
+void EventWriter::summary(const RunLedger &ledger, double seconds, bool aborted)
 {
     QJsonObject object{{QStringLiteral("event"), QStringLiteral("summary")}};
-    QStringList parts;
+    QStringList parts, said;
     for (const char *word : {"ok", "failed", "aborted", "skipped"}) {
         const QStringList ports = ledger.with_end(word);
         object.insert(QLatin1String(word), QJsonArray::fromStringList(ports));
         parts << QStringLiteral("%1 [%2]").arg(QLatin1String(word), ports.join(QStringLiteral(", ")));
+        QStringList named;
+        for (const PortSummary &end : ledger.all_ends()) {
+            const QString code = QString::fromLatin1(reason_code(end.reason));
+            if (QLatin1String(end_word(end)) == QLatin1String(word))
+                named << (code == QLatin1String(word) ? end.port : end.port + QStringLiteral(" (") + code + QLatin1Char(')'));
+        }
+        if (!ports.isEmpty())
+            said << QString::number(ports.size()) + QLatin1Char(' ') + QLatin1String(word)
+                        + (QLatin1String(word) == QLatin1String("ok") ? QString()
+                                                                       : QStringLiteral(": ") + named.join(QStringLiteral(", ")));
     }
+    if (live_lines)
+        live_lines->leave();
+    tell((aborted ? QStringLiteral("aborted: ") : QString()) + said.join(QStringLiteral(", ")) + QLatin1Char('\n'));
     object.insert(QStringLiteral("seconds"), seconds);
     to_file(QStringLiteral("# summary: %1, %2 s\n").arg(parts.join(QStringLiteral(", "))).arg(seconds, 0, 'f', 1));
     event(object);

@@ -24,7 +24,7 @@ QJsonArray json_list(const QStringList &items)
 
 int usage_error(const QString &message)
 {
-    put(stderr, QStringLiteral("tessik-update-tool: %1\n\n").arg(message) + usage_text());
+    put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(message) + try_help_text());
     return exit_usage;
 }
 
@@ -35,7 +35,7 @@ class HeadlessRun
 public:
     HeadlessRun(const CommandLine &line, const RunPorts &ports, std::shared_ptr<const Image> image,
                 const ReleaseApproval &release)
-        : line(line), writer(line.json), ledger(ports.labels),
+        : line(line), writer(line.json, line.quiet), ledger(ports.labels),
           wait(ports.labels, ports.missing.isEmpty() ? 0 : line.wait_port_seconds),
           request(request_of(line, std::move(image), release, ports.labels, ports.devices)),
           report(line, request, writer)
@@ -159,7 +159,7 @@ int HeadlessRun::finish()
             end_port_outside_run({port, PortResult::skipped, FailReason::not_started, 0});
     }
     const bool history_told = report.history().finish();
-    writer.summary(ledger, run_clock.elapsed() / 1000.0);
+    writer.summary(ledger, run_clock.elapsed() / 1000.0, aborted || !ledger.with_end("aborted").isEmpty());
     if (aborted || !ledger.with_end("aborted").isEmpty())
         return exit_aborted;
     if (!ledger.all_done() || writer.log_failed())

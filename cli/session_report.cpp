@@ -5,6 +5,7 @@
 #include "records/done_lookup.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -102,6 +103,9 @@ void SessionReport::watch(RunSession *session)
     QObject::connect(session, &RunEvents::attempt_started, [this](const QString &port, int attempt) {
         event(QStringLiteral("port_start"),
               {{QStringLiteral("port"), port}, {QStringLiteral("attempt"), attempt}});
+        sending.remove(port);
+        writer.status(port, attempt > 1 ? QStringLiteral("attempt %1: looking for the module's rate").arg(attempt)
+                                        : QStringLiteral("looking for the module's rate"));
     });
     QObject::connect(session, &RunEvents::log_line,
                      [this](const QString &port, const QString &body) { writer.log_line(port, body); });
@@ -115,9 +119,13 @@ void SessionReport::watch(RunSession *session)
                      });
     QObject::connect(session, &RunEvents::rate_found, [this](const QString &port, int baud) {
         event(QStringLiteral("rate"), {{QStringLiteral("port"), port}, {QStringLiteral("baud"), baud}});
+        rates[port] = baud;
+        writer.status(port, QStringLiteral("%1 baud: into the boot loader").arg(baud));
     });
     QObject::connect(session, &RunEvents::reset_needed, [this](const QString &port) {
         event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});
+        rates.remove(port);
+        writer.status(port, QStringLiteral("no answer at any rate: press the module's reset button (10 s)"));
     });
     QObject::connect(session, &RunSession::unit_started, [this](const QString &port, int unit, int total) {
         last_percent.remove(port);
@@ -134,14 +142,23 @@ void SessionReport::watch(RunSession *session)
     });
 }
 
-// At most once per percent and port.
+// At most once per percent and port: on a terminal the port's state line,
+// elsewhere a line each time a tenth more is sent.
 void SessionReport::progress(const QString &port, const QString &text, qint64 sent, qint64 total)
 {
     const int percent = total > 0 ? int(sent * 100 / total) : 100;
-    if (last_percent.value(port, -1) == percent)
+    const int before = last_percent.value(port, -1);
+    if (before == percent)
         return;
     last_percent[port] = percent;
-    writer.human(port + QLatin1Char(' ') + text + QLatin1Char('\n'));
+    if (!sending.contains(port))
+        sending[port].start();
+    const double seconds = sending[port].elapsed() / 1000.0;
+    const QString rate = rates.contains(port) ? QStringLiteral("%1 baud, ").arg(rates.value(port)) : QString();
+    const QString speed = seconds > 0.5 ? QStringLiteral(", %1 kB/s").arg(sent / seconds / 1000, 0, 'f', 1) : QString();
+    if (!writer.status(port, QStringLiteral("%1sending %2%%3").arg(rate).arg(percent).arg(speed))
+        && (before < 0 || percent / 10 > before / 10 || percent == 100))
+        writer.human(port + QLatin1Char(' ') + text + QLatin1Char('\n'));
     event(QStringLiteral("progress"), {{QStringLiteral("port"), port},
                                        {QStringLiteral("bytes"), sent},
                                        {QStringLiteral("total"), total},

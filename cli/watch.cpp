@@ -41,7 +41,7 @@ class WatchRun
 {
 public:
     WatchRun(const CommandLine &line, RunRequest request)
-        : line(line), writer(line.json), request(std::move(request)), report(line, this->request, writer),
+        : line(line), writer(line.json, line.quiet), request(std::move(request)), report(line, this->request, writer),
           session(this->request)
     {}
 

@@ -54,6 +54,35 @@ const char *reason_meaning(FailReason reason)
     return "";
 }
 
+const char *reason_hint(FailReason reason)
+{
+    switch (reason) {
+    case FailReason::no_file: return "choose an image first";
+    case FailReason::open_failed: return "is the adapter plugged in and working?";
+    case FailReason::permission_denied: return "join the dialout group (or use the udev rule) and log in again";
+    case FailReason::port_busy: return "close the other program that has the port open";
+    case FailReason::no_such_port: return "is the adapter plugged in? --list-ports shows the ports there are";
+    case FailReason::reset_timeout:
+        return "no answer at any rate: is the module powered and its TX/RX crossed? Press reset when asked";
+    case FailReason::no_start_request:
+        return "is the module powered, its TX/RX crossed, and did it reboot into its boot loader?";
+    case FailReason::retries_exhausted:
+    case FailReason::unexpected_reply:
+    case FailReason::eot_unconfirmed: return "check the cable and its ground, then try again";
+    case FailReason::cancelled_by_module: return "the module refused the image: is it the image for this module?";
+    case FailReason::port_lost: return "was the adapter pulled out, or did it lose power?";
+    case FailReason::image_unreadable: return "check that the image file is still there and readable";
+    case FailReason::not_booted: return "is the image for this module? Try the update again";
+    case FailReason::wrong_version: return "the module runs another version than the one expected";
+    case FailReason::no_identity: return "check --id-command and --id-pattern against what the module answers";
+    case FailReason::ok:
+    case FailReason::aborted:
+    case FailReason::not_started:
+    case FailReason::already_done: return "";
+    }
+    return "";
+}
+
 const char *result_word(PortResult result)
 {
     switch (result) {

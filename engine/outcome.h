@@ -37,6 +37,8 @@ enum class FailReason {
 const char *reason_code(FailReason reason);
 // What the code means, in a few words for people.
 const char *reason_meaning(FailReason reason);
+// What to look at when a port ends so ("" when there is nothing to say).
+const char *reason_hint(FailReason reason);
 const char *result_word(PortResult result);
 
 enum class NoticeKind {

@@ -7,9 +7,11 @@
 #include <windows.h>
 
 #include <shellapi.h>
+#include <io.h>
 #else
 #include <csignal>
 #include <pthread.h>
+#include <unistd.h>
 #endif
 
 QStringList command_line_arguments(int argc, char *argv[])
@@ -146,4 +148,26 @@ void prepare_console(bool window_mode)
 #else
     Q_UNUSED(window_mode);
 #endif
+}
+
+bool stream_is_terminal(std::FILE *stream)
+{
+#ifdef Q_OS_WIN
+    if (!_isatty(_fileno(stream)))
+        return false;
+    const HANDLE console = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode)
+           && SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
+#else
+    return isatty(fileno(stream)) == 1;
+#endif
+}
+
+void put(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size())
+        || std::fflush(stream) != 0)
+        std::clearerr(stream); // the reader went away: this text is dropped, the run goes on
 }

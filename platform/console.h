@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <functional>
 
 class QObject;
@@ -16,6 +17,14 @@ QStringList command_line_arguments(int argc, char *argv[]);
 // for its window gives its own console back; standard output and error use
 // UTF-8, Qt's messages go to standard error. Does nothing elsewhere.
 void prepare_console(bool window_mode);
+
+// Writes text to a standard stream at once. A stream whose reader went away
+// takes nothing more and is not an error of the run.
+void put(std::FILE *stream, const QString &text);
+
+// Whether the stream is a terminal that takes the VT100 cursor controls
+// (on Windows a console, asked to take them).
+bool stream_is_terminal(std::FILE *stream);
 
 // Called first in main: SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break,
 // closing the console) are held from then on, so that one that arrives while

@@ -1,5 +1,6 @@
 // The program without a window: arguments, output and exit status.
 
+#include "pty_pair.h"
 #include "sim_harness.h"
 #include "tool_run.h"
 
@@ -45,6 +46,55 @@ private slots:
         QVERIFY(run.out.contains(sim.link() + QStringLiteral("对应设备升级失败\n")));
     }
 
+    // For people: on a terminal each port's state changes in place; on a
+    // pipe a line per tenth; either way a failure says why and what to look
+    // at, and one line sums the run up. -q leaves only those two.
+    void people_read_a_reason_and_a_summary()
+    {
+        SimModule piped_sim({}), quiet_sim({}), sim({}); // a module takes one update
+        QVERIFY(piped_sim.start() && quiet_sim.start() && sim.start());
+        QTemporaryDir dir;
+        QFile not_a_port(dir.filePath(QStringLiteral("not-a-tty")));
+        QVERIFY(not_a_port.open(QIODevice::WriteOnly));
+        const QString image = write_image(dir, 3000);
+        const auto args = [&](const SimModule &module) {
+            return QStringList{"--parallel", "--keep-going", "-f",          image,
+                               "-p",         module.link(),  "--port",      not_a_port.fileName(),
+                               "--no-history"};
+        };
+        const QString failed_line = not_a_port.fileName() + " failed: ";
+        const QString summary = "1 ok, 1 failed: " + not_a_port.fileName() + " (";
+
+        const Run piped = run_tool(args(piped_sim));
+        QCOMPARE(piped.exit_code, 1);
+        QVERIFY2(piped.out.contains(failed_line) && piped.out.contains("; "), qPrintable(piped.out));
+        QVERIFY(piped.out.split('\n', Qt::SkipEmptyParts).last().startsWith(summary));
+        QVERIFY(!piped.out.contains("\x1b["));
+        QVERIFY(piped.out.count(piped_sim.link() + " 完成:") <= 11);
+
+        const Run quiet = run_tool(args(quiet_sim) + QStringList{"-q"});
+        const QStringList said = quiet.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(said.size() == 2, qPrintable(quiet.out));
+        QVERIFY(said[0].startsWith(failed_line) && said[1].startsWith(summary));
+
+        PtyPair terminal;
+        QVERIFY(terminal.ok());
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.setStandardOutputFile(terminal.slave());
+        tool.start(QStringLiteral(TESSIK_TOOL_PATH), args(sim));
+        QByteArray shown;
+        while (!tool.waitForFinished(50))
+            shown += terminal.receive(1 << 16, 50);
+        shown += terminal.receive(1 << 16, 200);
+        const QString screen = QString::fromUtf8(shown).remove('\r');
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY2(screen.contains(sim.link() + " 115200 baud, sending 100%"), qPrintable(screen));
+        QVERIFY(screen.contains("\x1b[2A\x1b[J")); // the two ports' lines drawn again in place
+        QVERIFY(!screen.contains(" 完成:"));
+        QVERIFY(screen.contains(failed_line) && screen.contains("\n" + summary));
+    }
+
     // A missing or empty image is a usage error: no module is touched.
     void image_that_cannot_be_sent_touches_no_port()
     {
@@ -76,7 +126,10 @@ private slots:
         QFETCH(QStringList, args);
         const Run run = run_tool(args, 10000);
         QCOMPARE(run.exit_code, 2);
-        QVERIFY(run.err.contains(QStringLiteral("usage: tessik-update-tool")));
+        // One line that says what is wrong, one that says where the usage is.
+        QCOMPARE(run.err.count(QLatin1Char('\n')), 2);
+        QVERIFY(run.err.startsWith(QStringLiteral("tessik-update-tool: ")));
+        QVERIFY(run.err.endsWith(QStringLiteral("Try 'tessik-update-tool --help' for more.\n")));
     }
 
     void help()

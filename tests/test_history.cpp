@@ -209,7 +209,7 @@ private slots:
         }
         Run run = run_tool({"--history", "--sha256", "g"});
         QCOMPARE(run.exit_code, int(exit_usage));
-        QVERIFY(run.err.contains("usage:"));
+        QVERIFY(run.err.contains("Try 'tessik-update-tool --help'"));
 
         SimModule sim(quick);
         QVERIFY(sim.start());
