@@ -1,10 +1,12 @@
 #include "cli/command_line.h"
 
 #include "engine/reply_lines.h"
+#include "protocol/wire.h"
 #include "records/central_url.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -67,6 +69,10 @@ struct Options
                              QStringLiteral("N"), QStringLiteral("0")};
     QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
                                QStringLiteral("Diagnostic trace lines on standard error.")};
+    QCommandLineOption baud{QStringLiteral("baud"),
+                            QStringLiteral("The application's rate, when it is known: no scan for it (one of "
+                                           "115200, 9600, 14400, 19200, 38400, 57600)."),
+                            QStringLiteral("RATE")};
     QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
                              QStringLiteral("Print only failures and the summary line.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
@@ -186,7 +192,7 @@ struct Options
     {
         for (const QCommandLineOption *option :
              {&file,       &port,       &parallel,      &json,      &keep_going,    &retries,
-              &log,        &list_ports, &wait_port,     &verbose,   &quiet,         &expect_sha256, &history_db,
+              &log,        &list_ports, &wait_port,     &verbose,   &quiet,  &baud,         &expect_sha256, &history_db,
               &no_history, &station,    &operator_name, &history,   &stats,         &csv,
               &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
               &sync,       &pending,    &central,       &watch,     &gone_after,    &report,
@@ -426,7 +432,7 @@ QString choose_mode(const QCommandLineParser &parser, const Options &options, bo
             return QStringLiteral("--file IMAGE is missing");
         if (line.ports.isEmpty())
             return QStringLiteral("at least one --port is needed");
-    } else if (line.json || line.keep_going || line.retries > 0 || !line.log_file.isEmpty()
+    } else if (line.json || line.keep_going || line.retries > 0 || !line.log_file.isEmpty() || line.baud > 0 || line.quiet
                || parser.isSet(options.wait_port) || !line.expect_sha256.isEmpty()) {
         return QStringLiteral("these options need --file and --port");
     }
@@ -476,6 +482,11 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
     line.quiet = parser.isSet(options.quiet);
+    if (parser.isSet(options.baud)) {
+        line.baud = parser.value(options.baud).toInt();
+        if (std::find(wire::scan_rates.begin(), wire::scan_rates.end(), line.baud) == wire::scan_rates.end())
+            return usage_error(QStringLiteral("--baud needs one of 115200, 9600, 14400, 19200, 38400, 57600"));
+    }
     bool query_option = false;
     for (const QString &error : {read_numbers(parser, options, line), read_records(parser, options, line),
                                  read_checks(parser, options, line), read_query(parser, options, line, query_option),

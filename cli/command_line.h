@@ -25,6 +25,7 @@ struct CommandLine
     double wait_port_seconds = 0;
     bool verbose = false;
     bool quiet = false; // of the human text only failures and the summary
+    int baud = 0;       // --baud: the application's rate, no scan
     bool watch = false;             // fixture loop: each port updates module after module
     double gone_after_seconds = 3;  // silence after which a module counts as taken out
     int count = 0;                  // units in total that end a watch; 0: until a signal

@@ -51,6 +51,7 @@ RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> imag
     request.count = line.count;
     request.gone_after_ms = qRound(line.gone_after_seconds * 1000);
     request.explain_open_failure = true;
+    request.known_rate = line.baud;
     return request;
 }
 

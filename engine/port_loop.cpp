@@ -170,6 +170,8 @@ void PortLoop::start_update()
 {
     ++attempt;
     UpdateOptions update_options = options.update;
+    if (attempt == 1 && module_baud > 0)
+        update_options.known_rate = module_baud; // the probe just heard the module there
     if (!update_options.checks.id_command.isEmpty()) {
         const auto known = update_options.checks.already_done;
         update_options.checks.already_done = [left_in = updated_id, known](const QString &module_id) {

@@ -87,6 +87,10 @@ void PortUpdate::send_file()
         return;
     }
     stage = Stage::scanning;
+    if (options.known_rate > 0) {
+        QTimer::singleShot(0, this, [this] { get_scan_result(true, QString::number(options.known_rate), 0, 0); });
+        return;
+    }
     auto *thread = new Thread(options.device.isEmpty() ? name : options.device, 0, options.open_transport);
     scan_thread = thread;
     connect(thread, SIGNAL(scan_result(bool,QString,quint8,quint8)), this,

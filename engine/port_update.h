@@ -27,6 +27,9 @@ struct UpdateOptions
     QString device;                    // empty: the device of the port's name
     bool name_every_line = false;      // parallel runs: every line and box names its port
     bool explain_open_failure = false; // a log line says why a port did not open
+    // The application's rate when it is known already (--baud, or the
+    // fixture's probe that found the module): no scan; 0: the scan finds it.
+    int known_rate = 0;
     int open_pause_ms = wire::open_pause_ms;
     int reboot_pause_ms = wire::reboot_pause_ms;
     // The bytes to send, read once by the caller; null: the port reads its

@@ -8,6 +8,7 @@ UpdateOptions update_options(const RunRequest &request)
     options.image = request.image;
     options.checks = request.checks;
     options.explain_open_failure = request.explain_open_failure;
+    options.known_rate = request.known_rate;
     return options;
 }
 

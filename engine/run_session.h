@@ -34,6 +34,7 @@ struct RunRequest
     int count = 0;           // fixture loop: units updated in total before it ends; 0: until stopped
     int gone_after_ms = FixtureOptions().gone_after_ms;
     bool explain_open_failure = false; // a log line says why a port did not open
+    int known_rate = 0;                // the application's rate (--baud): no scan
     ReleaseApproval release;           // with a trusted key: the signed release that allows the image
 };
 

@@ -23,7 +23,8 @@ private slots:
         QCOMPARE(run.exit_code, 0);
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QVERIFY(lines.first().endsWith(QStringLiteral(" :开始升级") + sim.link() + QStringLiteral("对应的设备.......")));
-        QVERIFY(lines.last().endsWith(QStringLiteral(" :") + sim.link() + QStringLiteral("对应设备升级成功")));
+        QVERIFY(lines.at(lines.size() - 2).endsWith(QStringLiteral(" :") + sim.link() + QStringLiteral("对应设备升级成功")));
+        QCOMPARE(lines.last(), QStringLiteral("1 ok"));
         QStringList progress;
         for (const QString &line : lines) {
             if (line.startsWith(sim.link() + QStringLiteral(" 完成:")))
@@ -93,6 +94,20 @@ private slots:
         QVERIFY(screen.contains("\x1b[2A\x1b[J")); // the two ports' lines drawn again in place
         QVERIFY(!screen.contains(" 完成:"));
         QVERIFY(screen.contains(failed_line) && screen.contains("\n" + summary));
+    }
+
+    // --baud: the update starts at the rate given; no rate is tried before it.
+    void a_known_rate_needs_no_scan()
+    {
+        SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("57600")});
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        const Run run = run_tool({"--baud", "57600", "-f", write_image(dir, 1000), "-p", sim.link(), "--no-history"});
+        QCOMPARE(run.exit_code, 0);
+        const QList<int> rates = sim.escapeRates();
+        QVERIFY(!rates.isEmpty());
+        QCOMPARE(rates.count(57600), rates.size());
+        QCOMPARE(run_tool({"--baud", "1200", "-f", "x", "-p", "y"}).exit_code, 2);
     }
 
     // A missing or empty image is a usage error: no module is touched.

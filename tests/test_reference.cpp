@@ -42,7 +42,8 @@ QString man_section(const QString &man, const QString &heading)
 // The names a list item starts with: ".TP" then ".B name" (or .BI, .BR).
 QSet<QString> items(const QString &section, const QString &name_pattern)
 {
-    return matches(section, QStringLiteral(R"re(^\.TP\n\.B[IR]? (%1))re").arg(name_pattern));
+    // ".BR -f ", " --file ..." for an option with a short name too
+    return matches(section, QStringLiteral(R"re(^\.TP\n\.B[IR]? (?:-[a-z] ", " )?(%1))re").arg(name_pattern));
 }
 
 // What one side names and the other lacks; empty when they agree (both_ways: also the page's extras).
