@@ -53,6 +53,8 @@ public:
             process_.kill();
             process_.waitForFinished(2000);
         }
+        if (toolJournal_)
+            qunsetenv("TESSIK_LINE_JOURNAL");
     }
 
     SimModule(const SimModule&) = delete;
@@ -93,18 +95,30 @@ public:
     // The line journal of --strict-line, for the tool's TESSIK_LINE_JOURNAL.
     QString journalPath() const { return dir_.filePath(QStringLiteral("line.journal")); }
 
+    // The module hears the bytes at the rates the tool's own line journal
+    // gives, not at the one its pty shows when the simulator gets round to
+    // reading them. Ports the tool opens until the module ends keep that
+    // journal, also in a process started meanwhile. Call before start().
+    void useToolJournal()
+    {
+        addArguments({QStringLiteral("--strict-line"), journalPath()});
+        qputenv("TESSIK_LINE_JOURNAL", journalPath().toUtf8());
+        toolJournal_ = true;
+    }
+
     // Every line of the record so far (a line still being written is skipped).
+    // With the tool's journal, once it holds every byte the journal says the
+    // tool wrote before this call: a module slow to read them still shows them.
     QList<QJsonObject> records() const
     {
-        QList<QJsonObject> list;
-        QFile file(recordPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return list;
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        for (const QByteArray& line : lines) {
-            QJsonDocument document = QJsonDocument::fromJson(line);
-            if (document.isObject())
-                list.append(document.object());
+        const qint64 written = toolJournal_ ? bytesInJournal() : 0;
+        QList<QJsonObject> list = recordsNow();
+        QElapsedTimer timer;
+        timer.start();
+        while (heardBytes(list) < written && process_.state() != QProcess::NotRunning
+               && timer.elapsed() < atLeastOnABusyMachine(0)) {
+            QThread::msleep(5);
+            list = recordsNow();
         }
         return list;
     }
@@ -237,6 +251,47 @@ public:
     }
 
 private:
+    QList<QJsonObject> recordsNow() const
+    {
+        QList<QJsonObject> list;
+        QFile file(recordPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return list;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines) {
+            QJsonDocument document = QJsonDocument::fromJson(line);
+            if (document.isObject())
+                list.append(document.object());
+        }
+        return list;
+    }
+
+    static qint64 heardBytes(const QList<QJsonObject>& records)
+    {
+        qint64 count = 0;
+        for (const QJsonObject& record : records) {
+            if (record.value("dir").toString() == QLatin1String("rx"))
+                count += record.value("hex").toString().size() / 2;
+        }
+        return count;
+    }
+
+    // The bytes of the journal's "w <time> <count>" lines; a line still being written is skipped.
+    qint64 bytesInJournal() const
+    {
+        QFile file(journalPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        QList<QByteArray> lines = file.readAll().split('\n');
+        lines.removeLast();
+        qint64 count = 0;
+        for (const QByteArray& line : lines) {
+            if (line.startsWith("w "))
+                count += line.split(' ').value(2).toLongLong();
+        }
+        return count;
+    }
+
     QStringList arguments() const
     {
         return QStringList { QStringLiteral("--link"), link(), QStringLiteral("--record"), recordPath(),
@@ -245,6 +300,7 @@ private:
     }
 
     QStringList extra_;
+    bool toolJournal_ = false;
     QString link_;
     QTemporaryDir dir_;
     QProcess process_;

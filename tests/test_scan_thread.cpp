@@ -46,6 +46,7 @@ private slots:
     void found_at_115200_on_the_first_attempt()
     {
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("115200")});
+        sim.useToolJournal();
         QVERIFY(sim.start());
         const Scan scan = run_scan(sim.link(), 0, 10000);
         QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("115200"), 0, 0}));
@@ -56,6 +57,7 @@ private slots:
     void found_at_57600_on_the_sixth_attempt()
     {
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("57600")});
+        sim.useToolJournal();
         QVERIFY(sim.start());
         const Scan scan = run_scan(sim.link(), 5, 20000);
         QCOMPARE(scan.result, (QList<QVariant>{true, QStringLiteral("57600"), 0, 5}));
@@ -65,6 +67,7 @@ private slots:
     void silent_module()
     {
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("none")});
+        sim.useToolJournal();
         QVERIFY(sim.start());
         const Scan scan = run_scan(sim.link(), 9, 20000);
         QCOMPARE(scan.result, (QList<QVariant>{false, QStringLiteral("115200"), 0, 9}));
@@ -75,6 +78,7 @@ private slots:
     void held_port_is_not_tried()
     {
         SimModule sim({});
+        sim.useToolJournal();
         QVERIFY(sim.start());
         SerialPort holder(sim.link());
         QVERIFY(holder.open());
@@ -88,6 +92,7 @@ private slots:
         // A module at 57600 whose UART answers "+++" at other rates with
         // framing garbage: any reply wins, so a wrong rate is taken.
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("57600"), QStringLiteral("--wrong-rate-garbage")});
+        sim.useToolJournal();
         QVERIFY(sim.start());
         const Scan scan = run_scan(sim.link(), 0, 15000);
         QCOMPARE(scan.result.size(), 4);
@@ -102,6 +107,7 @@ private slots:
     void a_stopped_scan_ends_between_its_waits_without_a_report()
     {
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("none")});
+        sim.useToolJournal();
         QVERIFY(sim.start());
         Thread thread(sim.link(), 0);
         bool reported = false;

@@ -113,12 +113,10 @@ private slots:
         // was sent at: a rate change before "AT+Reboot\r" has left the line
         // garbles it, whenever the module gets round to reading it.
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("9600")});
-        sim.addArguments({QStringLiteral("--strict-line"), sim.journalPath()});
+        sim.useToolJournal();
         QVERIFY(sim.start());
-        qputenv("TESSIK_LINE_JOURNAL", sim.journalPath().toUtf8());
         SerialPort port(sim.link());
         QVERIFY(port.open());
-        qunsetenv("TESSIK_LINE_JOURNAL");
         port.setBaudRate(9600);
         port.applyLineSettings();
         port.write(QByteArray("AT+Reboot\r"));

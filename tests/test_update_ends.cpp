@@ -49,6 +49,7 @@ private slots:
     void closing_the_window_during_a_scan()
     {
         SimModule sim({QStringLiteral("--app-baud"), QStringLiteral("none")});
+        sim.useToolJournal(); // handed on to the window's process
         QVERIFY(sim.start());
         QTemporaryDir dir;
         const QString image = dir.filePath(QStringLiteral("image.bin"));
