@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -188,18 +189,36 @@ struct Options
         QStringLiteral("With --trusted-key: the release manifest (JSON), signed in FILE.minisig."),
         QStringLiteral("FILE")};
 
+    struct Group
+    {
+        const char *title;
+        std::vector<const QCommandLineOption *> options;
+    };
+
+    // Every option, by the task it serves: the order of the help.
+    std::vector<Group> groups() const
+    {
+        return {
+            {"Update modules", {&file, &port, &parallel, &keep_going, &retries, &wait_port, &baud, &expect_sha256,
+                                &trusted_key, &manifest}},
+            {"Check what was written, and which module took it",
+             {&verify, &verify_timeout, &version_command, &expect_version, &min_version, &id_command, &id_pattern,
+              &skip_done}},
+            {"A fixture station: module after module", {&watch, &gone_after, &count}},
+            {"What a run prints", {&json, &log, &quiet, &verbose}},
+            {"The history of every update", {&history_db, &no_history, &station, &operator_name, &central_db, &sync}},
+            {"Questions to the history", {&history, &report, &stats, &csv, &since, &sha256, &result, &module_id,
+                                          &limit, &pending, &central}},
+            {"Other", {&list_ports, &version, &help}},
+        };
+    }
+
     void add_to(QCommandLineParser &parser) const
     {
-        for (const QCommandLineOption *option :
-             {&file,       &port,       &parallel,      &json,      &keep_going,    &retries,
-              &log,        &list_ports, &wait_port,     &verbose,   &quiet,  &baud,         &expect_sha256, &history_db,
-              &no_history, &station,    &operator_name, &history,   &stats,         &csv,
-              &since,      &sha256,     &result,        &module_id, &limit,         &central_db,
-              &sync,       &pending,    &central,       &watch,     &gone_after,    &report,
-              &count,      &version,    &help,
-              &verify,     &verify_timeout, &version_command, &expect_version, &min_version,
-              &id_command, &id_pattern, &skip_done, &trusted_key, &manifest})
-            parser.addOption(*option);
+        for (const Group &group : groups()) {
+            for (const QCommandLineOption *option : group.options)
+                parser.addOption(*option);
+        }
     }
 };
 
@@ -276,20 +295,68 @@ QString try_help_text()
     return QStringLiteral("Try 'tessik-update-tool --help' for more.\n");
 }
 
+namespace {
+
+constexpr int help_width = 80;
+constexpr int help_indent = 24;
+
+// Words of text after indent columns, in lines of at most help_width.
+QString wrapped(const QString &text, int first_column, int indent)
+{
+    QString out, line;
+    int column = first_column;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && column + 1 + word.size() > help_width) {
+            out += line + QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
+            line.clear();
+            column = indent;
+        }
+        if (!line.isEmpty()) {
+            line += QLatin1Char(' ');
+            ++column;
+        }
+        line += word;
+        column += word.size();
+    }
+    return out + line + QLatin1Char('\n');
+}
+
+// "  -f, --file IMAGE": the short name first.
+QString option_label(const QCommandLineOption &option)
+{
+    QStringList names = option.names();
+    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return a.size() < b.size(); });
+    for (QString &name : names)
+        name.prepend(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"));
+    const QString value = option.valueName().isEmpty() ? QString() : QLatin1Char(' ') + option.valueName();
+    return QStringLiteral("  ") + names.join(QStringLiteral(", ")) + value;
+}
+
+} // namespace
+
 QString usage_text()
 {
-    QCommandLineParser parser;
-    Options options;
-    options.add_to(parser);
-    parser.setApplicationDescription(QStringLiteral(
-        "Writes a firmware image into Wi-Fi modules on serial ports. Without a run or query option "
-        "the window opens.\n\nExit status: 0 every port updated (or already done; --watch: no unit failed); 1 a port failed or was skipped; "
-        "2 bad usage; 3 every port updated but its history rows could not be written; "
-        "130 aborted by a signal."));
-    QString text = parser.helpText();
-    text.replace(QRegularExpression(QStringLiteral("<([A-Z.]+)>")), QStringLiteral("\\1"));
-    text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
-                 QStringLiteral("usage: tessik-update-tool"));
+    QString text = QStringLiteral(
+        "usage: tessik-update-tool [-f IMAGE -p PORT...] [options]\n\n");
+    text += wrapped(QStringLiteral("Writes a firmware image into Wi-Fi modules on serial ports. Without a run or "
+                                   "query option the window opens."),
+                    0, 0);
+    const Options options;
+    for (const Options::Group &group : options.groups()) {
+        text += QLatin1Char('\n') + QLatin1String(group.title) + QStringLiteral(":\n");
+        for (const QCommandLineOption *option : group.options) {
+            const QString label = option_label(*option);
+            text += label.size() < help_indent - 1
+                        ? label.leftJustified(help_indent) + wrapped(option->description(), help_indent, help_indent)
+                        : label + QLatin1Char('\n') + QString(help_indent, QLatin1Char(' '))
+                              + wrapped(option->description(), help_indent, help_indent);
+        }
+    }
+    text += QLatin1Char('\n')
+            + wrapped(QStringLiteral("Exit status: 0 every port updated (or already done; --watch: no unit "
+                                     "failed); 1 a port failed or was skipped; 2 bad usage; 3 every port updated "
+                                     "but its history rows could not be written; 130 aborted by a signal."),
+                      0, 0);
     return text;
 }
 

@@ -136,8 +136,9 @@ check_man_page() { # PROGRAM PAGE
   status=$?
   [ "$status" -eq 0 ] || fail "'${program##*/} --help' exited $status"
   text=$(gzip -dc "$page" | sed 's/\\-/-/g')
-  entries=$(awk 'tagged && match($0, /^\.B[IR]? --[a-z][a-z-]*/) {
-                   option = substr($0, RSTART, RLENGTH); sub(/^\.B[IR]? /, "", option); print option }
+  # ".BR -f ", " --file": an option with a short name too
+  entries=$(awk 'tagged && match($0, /^\.B[IR]? (-[a-z] ", " )?--[a-z][a-z-]*/) {
+                   option = substr($0, RSTART, RLENGTH); sub(/^\.B[IR]? (-[a-z] ", " )?/, "", option); print option }
                  { tagged = ($0 == ".TP") }' <<<"$text")
   for option in $(grep -Eo -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
     grep -qxF -- "$option" <<<"$entries" || fail "${page##*/} has no entry for $option"
