@@ -47,10 +47,18 @@ public:
     void set_modal_ui(std::unique_ptr<ModalUi> ui);
 
     // Parallel mode: every ticked port is updated at once.
-    void set_parallel(bool on) { parallel = on; }
+    void set_parallel(bool on)
+    {
+        parallel = on;
+        name_update_button();
+    }
     // With parallel mode: every ticked port updates module after module
     // until "update" is pressed again.
-    void set_watch(bool on) { watch = on; }
+    void set_watch(bool on)
+    {
+        watch = on;
+        name_update_button();
+    }
     // Where and under which names every port's end is recorded.
     void set_records(const RecordSettings &settings) { records = settings; }
     // --verify, --version-command, --id-command and --skip-done for every run.
@@ -113,6 +121,8 @@ private:
     void show_events_of(RunEvents *started);
     void end_run();
     void show_notice(NoticeKind kind, const QString &title, const QString &text);
+    // "update" one port after another; in parallel and watch mode what a press does now.
+    void name_update_button();
     QString first_ticked_port() const;
     PortUpdate *current_update() const;
 

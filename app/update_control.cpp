@@ -15,6 +15,9 @@
 void MainWindow::send_file()
 {
     if (watching()) {
+        // Before the stop: with no unit in progress the loop ends inside it.
+        update_button->setText(tr("stopping after the units in progress"));
+        update_button->setEnabled(false);
         session->stop();
         return;
     }
@@ -151,6 +154,11 @@ void MainWindow::show_events_of(RunEvents *started)
 
 void MainWindow::show_notice(NoticeKind kind, const QString &title, const QString &text)
 {
+    if (parallel) {
+        // Many ports at once: a box per failure would cover the log that tells it.
+        append_log(title + QStringLiteral(": ") + text);
+        return;
+    }
     if (kind == NoticeKind::critical)
         modal->critical(this, title, text);
     else
@@ -161,6 +169,7 @@ void MainWindow::show_notice(NoticeKind kind, const QString &title, const QStrin
 void MainWindow::end_run()
 {
     update_button->setEnabled(true);
+    name_update_button();
     current_port = 0;
     if (exit_status_after_run >= 0)
         QCoreApplication::exit(exit_status_after_run);

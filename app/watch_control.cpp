@@ -17,6 +17,17 @@ void MainWindow::start_watch()
     for (const QString &port : session->request().ports)
         show_units(port, QString());
     session->start();
+    name_update_button();
+}
+
+void MainWindow::name_update_button()
+{
+    if (!parallel)
+        update_button->setText(tr("update"));
+    else if (watching())
+        update_button->setText(tr("stop after the units in progress"));
+    else
+        update_button->setText(tr("start"));
 }
 
 bool MainWindow::watching() const

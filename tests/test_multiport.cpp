@@ -146,6 +146,7 @@ private slots:
         }
         for (const QString &body : rig.probe->log_bodies())
             QVERIFY2(body.contains(QStringLiteral("ttySIM")), qPrintable(body));
+        QVERIFY(rig.probe->boxes.isEmpty()); // the log tells the failure: no box covers it
     }
 
     // SIGINT or SIGTERM in the window: every transfer gets CAN CAN, every
@@ -209,9 +210,12 @@ private slots:
             60000));
         QCOMPARE(rows[0].result + rows[1].result, QStringLiteral("okok"));
         QVERIFY(rig.probe->update_button()->isEnabled() && rig.probe->watching());
-        rig.probe->send_file(); // "update" again ends the loop
+        QCOMPARE(rig.probe->update_button()->text(), QStringLiteral("stop after the units in progress"));
+        rig.probe->send_file(); // pressed again, it ends the loop
         QVERIFY(wait_until([&] { return !rig.probe->watching(); }, 10000));
         QVERIFY(units_shown(1, 1));
+        QVERIFY(wait_until([&] { return rig.probe->update_button()->isEnabled(); }, 10000));
+        QCOMPARE(rig.probe->update_button()->text(), QStringLiteral("start"));
     }
 };
 
