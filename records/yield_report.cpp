@@ -101,11 +101,44 @@ QString totals_section(const YieldSummary &summary)
         .arg(number(total.mean_seconds()));
 }
 
+// A chart's place: its plot inside margins for the scales.
+struct ChartBox
+{
+    int height;
+    int bottom; // room for the labels below the plot
+    int width = 900;
+    int left = 40;
+    int right = 40;
+    int top = 10;
+    double plot_width() const { return width - left - right; }
+    double plot_height() const { return height - top - bottom; }
+};
+
+// The chart's frame around what it draws: the axis, the count scale on the
+// left (most at the top), the share scale on the right.
+QString chart_frame(const ChartBox &box, qint64 most, const QString &drawn)
+{
+    const int axis = box.top + int(box.plot_height()), right = box.width - box.right, scale_top = box.top + 10;
+    return QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\">"
+                          "<line x1=\"%3\" y1=\"%4\" x2=\"%5\" y2=\"%4\" stroke=\"#888\"/>"
+                          "<text x=\"4\" y=\"%6\">%7</text><text x=\"4\" y=\"%4\">0</text>"
+                          "<text x=\"%5\" y=\"%6\" dx=\"4\">100%</text><text x=\"%5\" y=\"%4\" dx=\"4\">0%</text>")
+               .arg(box.width)
+               .arg(box.height)
+               .arg(box.left)
+               .arg(axis)
+               .arg(right)
+               .arg(scale_top)
+               .arg(most)
+           + drawn + QStringLiteral("</svg>");
+}
+
 // Bars of units per bucket, and a line of their first-pass yield.
 QString timeline_chart(const QStringList &buckets, const QVector<YieldCount> &line)
 {
-    const int width = 900, height = 200, left = 40, right = 40, top = 10, bottom = 40;
-    const double plot_width = width - left - right, plot_height = height - top - bottom;
+    const ChartBox box{200, 40};
+    const int height = box.height, left = box.left, bottom = box.bottom, top = box.top;
+    const double plot_width = box.plot_width(), plot_height = box.plot_height();
     qint64 most = 1;
     for (const YieldCount &count : line)
         most = std::max(most, count.units);
@@ -134,19 +167,12 @@ QString timeline_chart(const QStringList &buckets, const QVector<YieldCount> &li
             labels += QStringLiteral("<text x=\"%1\" y=\"%2\">%3</text>")
                           .arg(number(x), QString::number(height - bottom + 16), escaped(buckets.at(i).mid(5)));
     }
-    return QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\">"
-                          "<line x1=\"%3\" y1=\"%4\" x2=\"%5\" y2=\"%4\" stroke=\"#888\"/>"
-                          "<text x=\"4\" y=\"%6\">%7</text><text x=\"4\" y=\"%4\">0</text>"
-                          "<text x=\"%5\" y=\"%6\" dx=\"4\">100%</text><text x=\"%5\" y=\"%4\" dx=\"4\">0%</text>"
-                          "%8<polyline points=\"%9\" fill=\"none\" stroke=\"#2a8c3c\" stroke-width=\"2\"/>%10%11</svg>")
-        .arg(width)
-        .arg(height)
-        .arg(left)
-        .arg(top + plot_height)
-        .arg(width - right)
-        .arg(top + 10)
-        .arg(most)
-        .arg(bars, points.trimmed(), dots, labels);
+    return chart_frame(box, most,
+                       bars
+                           + QStringLiteral("<polyline points=\"%1\" fill=\"none\" stroke=\"#2a8c3c\" "
+                                            "stroke-width=\"2\"/>")
+                                 .arg(points.trimmed())
+                           + dots + labels);
 }
 
 QString timeline_section(const YieldSummary &summary)
@@ -164,8 +190,9 @@ QString timeline_section(const YieldSummary &summary)
 
 QString pareto_chart(const QVector<ReasonCount> &reasons, qint64 all)
 {
-    const int width = 900, height = 240, left = 40, right = 40, top = 10, bottom = 70;
-    const double plot_width = width - left - right, plot_height = height - top - bottom;
+    const ChartBox box{240, 70};
+    const int height = box.height, left = box.left, bottom = box.bottom, top = box.top;
+    const double plot_width = box.plot_width(), plot_height = box.plot_height();
     const double most = reasons.isEmpty() ? 1 : reasons.first().attempts;
     const double step = plot_width / std::max(1, int(reasons.size()));
     QString bars, points;
@@ -182,18 +209,11 @@ QString pareto_chart(const QVector<ReasonCount> &reasons, qint64 all)
         points += QStringLiteral("%1,%2 ").arg(number(x + step / 2),
                                               number(top + plot_height * (1 - double(so_far) / all)));
     }
-    return QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\">"
-                          "<line x1=\"%3\" y1=\"%4\" x2=\"%5\" y2=\"%4\" stroke=\"#888\"/>"
-                          "<text x=\"4\" y=\"%6\">%7</text><text x=\"%5\" y=\"%6\" dx=\"4\">100%</text>"
-                          "%8<polyline points=\"%9\" fill=\"none\" stroke=\"#333\" stroke-width=\"2\"/></svg>")
-        .arg(width)
-        .arg(height)
-        .arg(left)
-        .arg(top + plot_height)
-        .arg(width - right)
-        .arg(top + 10)
-        .arg(qint64(most))
-        .arg(bars, points.trimmed());
+    return chart_frame(box, qint64(most),
+                       bars
+                           + QStringLiteral("<polyline points=\"%1\" fill=\"none\" stroke=\"#333\" "
+                                            "stroke-width=\"2\"/>")
+                                 .arg(points.trimmed()));
 }
 
 QString reasons_section(const YieldData &data)
