@@ -34,8 +34,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # history database is opened with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libqt5gui5 (>= ${Qt5Gui_VERSION_MAJOR}.${Qt5Gui_VERSION_MINOR}), libqt5sql5-sqlite")
-# The central history database (--central-db) needs Qt's PostgreSQL driver.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt5sql5-psql")
+# The central history database (--central-db) needs Qt's PostgreSQL driver;
+# the window's Chinese texts need a CJK font, which a desktop may lack (its
+# message boxes then show empty squares).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt5sql5-psql, fonts-noto-cjk | fonts-wqy-microhei")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")

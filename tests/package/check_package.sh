@@ -70,6 +70,8 @@ for library in libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqt5sq
   fi
 done
 
+grep -q "fonts-noto-cjk" <<<"$(field Recommends)" || fail "Recommends lacks a CJK font: $(field Recommends)"
+
 # --- file list ----------------------------------------------------------------
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort >"$tmp/files"
 required=(
