@@ -1,9 +1,12 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "app/station_view.h"
 #include "engine/run_session.h"
 #include "platform/platform.h"
+#include "records/run_recorder.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <cstdio>
 
@@ -12,10 +15,23 @@ void MainWindow::open_file()
     firmware_path = modal->open_file_name(this, tr("Open Bin"), QStringLiteral("."), tr("Bin(*.bin)"));
     if (session && session->pass())
         session->pass()->set_firmware_path(firmware_path);
+    if (station)
+        show_image_chosen();
     if (!firmware_path.isEmpty())
         modal->warning(this, QStringLiteral("提示"), QStringLiteral("打开升级文件成功"));
     else
         modal->warning(this, QStringLiteral("警告"), QStringLiteral("打开升级文件失败"));
+}
+
+// The station view's header names the image an operator chose, with its size and hash.
+void MainWindow::show_image_chosen()
+{
+    RunContext image;
+    if (firmware_path.isEmpty() || !describe_image(firmware_path, image)) {
+        station->set_image({});
+        return;
+    }
+    station->set_image({QFileInfo(firmware_path).fileName(), image.image_size, image.image_sha256, QString()});
 }
 
 // Returns 0 when the image can be opened (it is measured and listed ports

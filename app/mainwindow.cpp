@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "app/station_view.h"
 #include "engine/fixture_loop.h"
 #include "engine/run_session.h"
 #include "records/history_writer.h"
@@ -11,6 +12,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QTextEdit>
 #include <QTimer>
@@ -101,6 +104,50 @@ MainWindow::~MainWindow()
     delete xmodem_timer;
     delete reset_timer;
     close_image();
+}
+
+void MainWindow::set_parallel(bool on)
+{
+    parallel = on;
+    if (on && !station)
+        use_station_view();
+    name_update_button();
+}
+
+void MainWindow::set_watch(bool on)
+{
+    watch = on;
+    if (station)
+        station->set_loop(on);
+    name_update_button();
+}
+
+// The port rows give way to the station view: a tile per port, the image,
+// the mode and the totals above them, and a window that fits the screen.
+void MainWindow::use_station_view()
+{
+    remove_port_rows();
+    station = new StationView;
+    main_layout->insertWidget(1, station, 3);
+    main_layout->setStretchFactor(log_layout, 1);
+    log_view->setMinimumHeight(90);
+    for (int i = 0; i < tip_layout->count(); ++i) {
+        if (QSpacerItem *spacer = tip_layout->itemAt(i)->spacerItem())
+            spacer->changeSize(0, 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    }
+    build_port_rows();
+    fit_to_screen();
+}
+
+void MainWindow::fit_to_screen()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect free = screen->availableGeometry();
+    const int width = qMin(1240, free.width() - 20);
+    const int height = qMin(760, free.height() - 40);
+    setGeometry(free.x() + (free.width() - width) / 2, free.y() + 10, width, height);
 }
 
 void MainWindow::set_modal_ui(std::unique_ptr<ModalUi> ui)

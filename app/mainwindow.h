@@ -24,6 +24,7 @@ class HistoryWriter;
 class ModalUi;
 class PortUpdate;
 class RunSession;
+class StationView;
 struct Image;
 enum class RunMode;
 
@@ -46,19 +47,12 @@ public:
     ModalUi &modal_ui() const { return *modal; }
     void set_modal_ui(std::unique_ptr<ModalUi> ui);
 
-    // Parallel mode: every ticked port is updated at once.
-    void set_parallel(bool on)
-    {
-        parallel = on;
-        name_update_button();
-    }
+    // Parallel mode: every ticked port is updated at once, shown as the
+    // station view (a tile per port, any number of ports).
+    void set_parallel(bool on);
     // With parallel mode: every ticked port updates module after module
     // until "update" is pressed again.
-    void set_watch(bool on)
-    {
-        watch = on;
-        name_update_button();
-    }
+    void set_watch(bool on);
     // Where and under which names every port's end is recorded.
     void set_records(const RecordSettings &settings) { records = settings; }
     // --verify, --version-command, --id-command and --skip-done for every run.
@@ -101,6 +95,10 @@ private:
     void rebuild_port_rows(const QStringList &names);
     void remove_port_rows();
     QString port_tooltip(const QString &name) const;
+    QString adapter_line(const QString &name) const;
+    QCheckBox *box_of(const QString &name) const;
+    void use_station_view();
+    void fit_to_screen();
 
     // Status log
     void append_log(const QString &body);
@@ -110,6 +108,7 @@ private:
 
     // Firmware image
     int prepare_update();
+    void show_image_chosen();
     bool image_approved();
     void close_image();
 
@@ -148,6 +147,7 @@ private:
     QHBoxLayout *button_layout = nullptr;
     QPushButton *open_button = nullptr;
     QPushButton *update_button = nullptr;
+    StationView *station = nullptr; // in parallel mode, in place of the port rows
 
     // The slot table's timers; the update's own timers live in its engine,
     // these hand their ticks on to it.

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/station_view.h"
+
 #include "platform/platform.h"
 #include "platform/trace.h"
 
@@ -38,12 +40,25 @@ void MainWindow::add_port_row(quint8 row, const QString &name)
         progress_labels[row] = progress_label;
     }
 
-    port_column = new QVBoxLayout();
-    port_column->addWidget(check_box);
-    port_column->addWidget(progress_label);
-    ports_layout->addLayout(port_column);
-    if (row == 0 && main_layout->indexOf(ports_layout) < 0)
-        main_layout->insertLayout(1, ports_layout); // between the prompt and the log
+    if (station) {
+        station->add_tile(name, adapter_line(name), check_box, progress_label);
+        if (row >= max_ports) {
+            // Beyond the slot table's rows: a tick of any port counts in the station view.
+            connect(check_box, &QCheckBox::toggled, this, [this, name](bool on) {
+                auto entry = port_table.find(name);
+                if (entry != port_table.end())
+                    entry.value() = on ? QStringLiteral("true") : QStringLiteral("false");
+            });
+            return;
+        }
+    } else {
+        port_column = new QVBoxLayout();
+        port_column->addWidget(check_box);
+        port_column->addWidget(progress_label);
+        ports_layout->addLayout(port_column);
+        if (row == 0 && main_layout->indexOf(ports_layout) < 0)
+            main_layout->insertLayout(1, ports_layout); // between the prompt and the log
+    }
 
     static const char *const row_slots[max_ports] = {
         SLOT(check_box_status(bool)),  SLOT(check_box_status1(bool)), SLOT(check_box_status2(bool)),
@@ -151,12 +166,24 @@ void MainWindow::rebuild_port_rows(const QStringList &names)
         }
         progress_labels[row]->setText(progress.value(it.key()));
     }
+    // The station view has no eighth-row limit: every port keeps its tick.
+    for (auto it = port_table.begin(); station && it != port_table.end(); ++it) {
+        if (old_table.value(it.key()) == QLatin1String("true") && it.value() != QLatin1String("true")) {
+            it.value() = QStringLiteral("true");
+            if (QCheckBox *box = box_of(it.key())) {
+                const QSignalBlocker quiet(box);
+                box->setChecked(true);
+            }
+        }
+    }
 }
 
 // Deletes the rows' widgets and column layouts; ports_layout itself stays,
 // out of main_layout until a row is built again.
 void MainWindow::remove_port_rows()
 {
+    if (station)
+        station->clear_tiles(); // with the boxes and labels they hold
     while (QLayoutItem *column = ports_layout->takeAt(0)) {
         if (QLayout *cells = column->layout()) {
             while (QLayoutItem *cell = cells->takeAt(0)) {
@@ -173,6 +200,21 @@ void MainWindow::remove_port_rows()
         main_layout->removeItem(ports_layout);
         ports_layout->setParent(nullptr);
     }
+}
+
+QCheckBox *MainWindow::box_of(const QString &name) const
+{
+    if (station)
+        return station->check_box(name);
+    const int row = port_row(name);
+    return row >= 0 && row < max_ports ? check_boxes[row] : nullptr;
+}
+
+// The first of what the system knows of a port's adapter; empty when it knows nothing.
+QString MainWindow::adapter_line(const QString &name) const
+{
+    const QStringList lines = port_tooltip(name).split(QLatin1Char('\n'));
+    return lines.size() > 1 ? lines.first() : QString();
 }
 
 // What the system knows of the adapter behind a port, else its device.

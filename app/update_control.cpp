@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "app/station_view.h"
 #include "engine/image.h"
 #include "engine/log_format.h"
 #include "engine/run_session.h"
@@ -35,7 +36,7 @@ void MainWindow::send_file()
         modal->warning(this, QStringLiteral("警告"), QStringLiteral("打开升级文件失败"));
         return;
     }
-    if (update_ports[current_port].isEmpty()) {
+    if (station ? run_ports().isEmpty() : update_ports[current_port].isEmpty()) {
         modal->warning(this, QStringLiteral("waring"), QStringLiteral("please select com"));
         return;
     }
@@ -106,11 +107,21 @@ void MainWindow::start_session(RunMode mode)
         disconnect(session.get(), nullptr, this, nullptr);
     session = std::make_unique<RunSession>(request);
     show_events_of(session.get());
+    if (station)
+        station->watch(session.get());
 }
 
 QStringList MainWindow::run_ports() const
 {
     QStringList ports;
+    if (station) {
+        // Any number of ports: the ticks of all of them, past the slot table's eight.
+        for (auto it = port_table.cbegin(); it != port_table.cend(); ++it) {
+            if (it.value() == QLatin1String("true"))
+                ports << it.key();
+        }
+        return ports;
+    }
     for (int i = 0; i < port_count; ++i)
         ports << update_ports[i];
     return ports;

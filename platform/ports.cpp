@@ -280,3 +280,37 @@ bool input_ready(qintptr handle, int timeout_ms)
     return rc > 0;
 #endif
 }
+
+// The run of digits at i, without its leading zeros; i moves past it.
+static QStringRef number_at(const QString &text, int &i)
+{
+    const int start = i;
+    while (i < text.size() && text.at(i).isDigit())
+        ++i;
+    int first = start;
+    while (first < i - 1 && text.at(first) == QLatin1Char('0'))
+        ++first;
+    return text.midRef(first, i - first);
+}
+
+// ttyUSB2 before ttyUSB10: runs of digits compare as numbers. (QCollator's
+// numeric mode is not there in every build of Qt.)
+bool natural_less(const QString &a, const QString &b)
+{
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            const QStringRef x = number_at(a, i), y = number_at(b, j);
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (x != y)
+                return x < y;
+        } else if (a.at(i) != b.at(j)) {
+            return a.at(i) < b.at(j);
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}

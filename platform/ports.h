@@ -15,6 +15,9 @@
 // own ports out (tests and demos use it).
 QStringList list_port_names();
 
+// ttyUSB2 before ttyUSB10: runs of digits compare as numbers.
+bool natural_less(const QString &a, const QString &b);
+
 // What the system knows of a serial adapter; empty strings where it knows nothing.
 struct AdapterDetails
 {

@@ -1,5 +1,7 @@
 #include "records/yield_summary.h"
 
+#include "platform/ports.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <algorithm>
@@ -8,40 +10,6 @@ namespace {
 
 constexpr double slow_factor = 1.5;  // a mean time this many times the neighbours' median
 constexpr double worse_margin = 0.2; // a first-pass yield this far below the neighbours' median
-
-// The run of digits at i, without its leading zeros; i moves past it.
-QStringRef number_at(const QString &text, int &i)
-{
-    const int start = i;
-    while (i < text.size() && text.at(i).isDigit())
-        ++i;
-    int first = start;
-    while (first < i - 1 && text.at(first) == QLatin1Char('0'))
-        ++first;
-    return text.midRef(first, i - first);
-}
-
-// ttyUSB2 before ttyUSB10: runs of digits compare as numbers. (QCollator's
-// numeric mode is not there in every build of Qt.)
-bool natural_less(const QString &a, const QString &b)
-{
-    int i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a.at(i).isDigit() && b.at(j).isDigit()) {
-            const QStringRef x = number_at(a, i), y = number_at(b, j);
-            if (x.size() != y.size())
-                return x.size() < y.size();
-            if (x != y)
-                return x < y;
-        } else if (a.at(i) != b.at(j)) {
-            return a.at(i) < b.at(j);
-        } else {
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
-}
 
 double median(QVector<double> values)
 {
