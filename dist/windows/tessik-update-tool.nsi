@@ -1,6 +1,6 @@
 ; The Windows installer, built by scripts/windows from the files it puts in the zip:
-;   makensis -DVERSION=1.0 -DSTAGE=<the zip's folder> -DICON=<.ico> -DOUTFILE=<setup.exe> \
-;     dist/windows/tessik-update-tool.nsi
+;   makensis -DVERSION=1.0 -DFILE_VERSION=1.0.0.0 -DSTAGE=<the zip's folder> -DICON=<.ico> \
+;     -DOUTFILE=<setup.exe> dist/windows/tessik-update-tool.nsi
 ; ICON, the program's icon (the one in its .exe), may be left out: the installer then has
 ; NSIS's own.
 ;
@@ -24,6 +24,7 @@ RequestExecutionLevel admin
   !endif
 !macroend
 !insertmacro require VERSION
+!insertmacro require FILE_VERSION
 !insertmacro require STAGE
 !insertmacro require OUTFILE
 
@@ -38,7 +39,7 @@ InstallDir "$PROGRAMFILES64\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
 
-VIProductVersion "${VERSION}.0.0"
+VIProductVersion "${FILE_VERSION}"
 VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
@@ -55,7 +56,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
   !define MUI_UNICON "${ICON}"
 !endif
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE}"
+; No "run the program" box: it would start elevated, as the installer runs.
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 
 !insertmacro MUI_PAGE_DIRECTORY
