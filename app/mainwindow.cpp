@@ -144,10 +144,16 @@ void MainWindow::fit_to_screen()
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect free = screen->availableGeometry();
+    setGeometry(station_geometry(screen->availableGeometry()));
+}
+
+QRect MainWindow::station_geometry(const QRect &free)
+{
+    // A margin for a window manager's frame; a 1280x800 screen holds six
+    // tiles a row and sixteen ports with no scrolling.
     const int width = qMin(1240, free.width() - 20);
     const int height = qMin(760, free.height() - 40);
-    setGeometry(free.x() + (free.width() - width) / 2, free.y() + 10, width, height);
+    return QRect(free.x() + (free.width() - width) / 2, free.y() + 10, width, height);
 }
 
 void MainWindow::set_modal_ui(std::unique_ptr<ModalUi> ui)

@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QRect>
 #include <QString>
 #include <cstdio>
 #include <functional>
@@ -99,6 +100,12 @@ private:
     QCheckBox *box_of(const QString &name) const;
     void use_station_view();
     void fit_to_screen();
+
+public:
+    // Where the station view's window goes on a screen with this free area.
+    static QRect station_geometry(const QRect &free);
+
+private:
 
     // Status log
     void append_log(const QString &body);

@@ -163,13 +163,13 @@ QString tr(const char *text)
 
 } // namespace
 
-QString tile_state_words(const PortTileData &tile, int reset_seconds_left)
+QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool loop)
 {
     switch (tile.state) {
     case TileState::idle:
-        return tr("not ticked");
+        return tr("ready");
     case TileState::waiting:
-        return tr("waiting for a module");
+        return loop ? tr("waiting for a module") : tr("waiting to start");
     case TileState::scanning:
         return tr("scanning for the baud rate");
     case TileState::starting:

@@ -99,6 +99,6 @@ private:
 };
 
 // The words of a tile's state, for the tile and assistive technology.
-QString tile_state_words(const PortTileData &tile, int reset_seconds_left);
+QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool loop);
 // A fixture loop's counters of one port.
 QString tile_counter_words(const PortTileData &tile);

@@ -75,7 +75,7 @@ PortTile::PortTile(QCheckBox *box, QLabel *progress_label, QWidget *parent)
     QFont bold = state->font();
     bold.setBold(true);
     state->setFont(bold);
-    state->setMinimumHeight(2 * state->fontMetrics().lineSpacing());
+    state->setMinimumHeight(3 * state->fontMetrics().lineSpacing()); // a failure's reason in words
     state->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     bar->setRange(0, 100);
     bar->setTextVisible(false);
@@ -96,7 +96,7 @@ PortTile::PortTile(QCheckBox *box, QLabel *progress_label, QWidget *parent)
 
 void PortTile::show_data(const PortTileData &data, int reset_seconds_left, bool loop)
 {
-    const QString words = tile_state_words(data, reset_seconds_left);
+    const QString words = tile_state_words(data, reset_seconds_left, loop);
     state->setText(words);
     state->setToolTip(words);
     adapter->setText(data.adapter);

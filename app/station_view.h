@@ -57,7 +57,10 @@ public:
     void clear_tiles();
     QCheckBox *check_box(const QString &port) const;
     PortTile *tile(const QString &port) const { return tiles.value(port); }
-    const StationModel &model() const { return station; }
+    // The view shows what its model holds once show_all() is called; a
+    // watched session feeds it as it goes.
+    StationModel &model() { return station; }
+    void show_all();
 
     void set_image(const StationImage &image);
     // Shows what the session's ports do until it ends.
@@ -74,7 +77,6 @@ protected:
 private:
     qint64 now_ms() const { return clock.elapsed(); }
     void show_port(const QString &port);
-    void show_all();
     void show_header();
     void reflow();
     void tick_countdowns();

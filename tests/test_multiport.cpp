@@ -146,7 +146,12 @@ private slots:
         }
         for (const QString &body : rig.probe->log_bodies())
             QVERIFY2(body.contains(QStringLiteral("ttySIM")), qPrintable(body));
-        QVERIFY(rig.probe->boxes.isEmpty()); // the log tells the failure: no box covers it
+        QVERIFY(rig.probe->boxes.isEmpty()); // the log and the tile tell the failure: no box covers it
+        const PortTile *failed = rig.probe->station()->tile(rig.module(1).link());
+        QVERIFY2(failed->accessibleName().contains(QLatin1String("failed: ")), qPrintable(failed->accessibleName()));
+        QVERIFY(failed->state_label()->text().contains(QLatin1String("(cancelled_by_module)")));
+        QVERIFY(rig.probe->station()->tile(rig.module(0).link())->state_label()->text() == QLatin1String("ok"));
+        QVERIFY(rig.probe->station()->totals_label()->text().startsWith(QLatin1String("2 ok, 1 failed")));
     }
 
     // SIGINT or SIGTERM in the window: every transfer gets CAN CAN, every
@@ -197,6 +202,9 @@ private slots:
         QVERIFY(rig.module(0).waitForFinished(5000) && next.start());
         QVERIFY(wait_until([&] { return units_shown(0, 2); }, 60000));
         QCOMPARE(next.outData(), rig.image);
+        const PortTile *tile = rig.probe->station()->tile(next.link());
+        QCOMPARE(tile->details_label()->text(), QStringLiteral("2 ok, 0 failed"));
+        QVERIFY(rig.probe->station()->mode_label()->text().contains(QLatin1String("fixture loop")));
         // Each unit of the station is a row, as each port's end of a run is.
         HistoryStore history(HistoryStore::default_path());
         HistoryFilter filter;

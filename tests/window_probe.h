@@ -5,6 +5,7 @@
 
 #include "app/mainwindow.h"
 #include "app/modal_ui.h"
+#include "app/station_view.h"
 #include "engine/run_session.h"
 #include "serial/serial_port.h"
 
@@ -95,6 +96,7 @@ public:
     QVBoxLayout *main_layout() const { return w.main_layout; }
     QHBoxLayout *ports_layout() const { return w.ports_layout; }
     QTimer *port_watch_timer() const { return w.port_watch_timer; }
+    StationView *station() const { return w.station; }
     QString record_folder() const { return w.record.folder(); }
     void set_port_lister(std::function<QStringList()> lister) { w.port_lister = std::move(lister); }
     void set_adapter_lister(std::function<QVector<AdapterDetails>()> lister)
