@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/modal_ui.h"
+#include "engine/messages.h"
 #include "engine/run_session.h"
 #include "platform/platform.h"
 
@@ -13,9 +14,9 @@ void MainWindow::open_file()
     if (session && session->pass())
         session->pass()->set_firmware_path(firmware_path);
     if (!firmware_path.isEmpty())
-        modal->warning(this, QStringLiteral("提示"), QStringLiteral("打开升级文件成功"));
+        modal->warning(this, tr("提示"), tr("打开升级文件成功"));
     else
-        modal->warning(this, QStringLiteral("警告"), QStringLiteral("打开升级文件失败"));
+        modal->warning(this, messages::warning_title(), messages::image_unreadable());
 }
 
 // Returns 0 when the image can be opened (it is measured and listed ports
