@@ -5,6 +5,7 @@
 #include "cli/history_command.h"
 #include "cli/run_signals.h"
 #include "cli/watch.h"
+#include "platform/language.h"
 #include "platform/platform.h"
 #include "records/central_url.h"
 #include "records/record_settings.h"
@@ -29,6 +30,14 @@ int refuse_settings(const QString &error, bool window, int &argc, char **argv)
     return exit_usage;
 }
 
+// --lang, else language= in the settings file, else Chinese.
+Language language_of(const RecordSettings &records)
+{
+    Language language = Language::chinese;
+    language_named(records.language, language);
+    return language;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -37,7 +46,8 @@ int main(int argc, char *argv[])
     // UTF-8 as the local 8-bit codec, keeping the bytes of names that are
     // not valid UTF-8 so that they still open.
     use_byte_keeping_file_names();
-    CommandLine line = parse_command_line(command_line_arguments(argc, argv));
+    const QStringList arguments = command_line_arguments(argc, argv);
+    CommandLine line = parse_command_line(arguments);
     if (central_db_holds_password(line.records.central_db))
         std::fprintf(stderr,
                      "tessik-update-tool: warning: every user can read the password of --central-db in the "
@@ -62,6 +72,7 @@ int main(int argc, char *argv[])
         window.set_watch(line.watch);
         window.set_records(line.records);
         window.set_checks(line.checks, line.skip_done);
+        window.use_language(language_of(line.records));
         RunSignals signal_handling([&window] { window.end_on_signal(exit_aborted); });
         window.show();
         return app.exec();
@@ -77,6 +88,8 @@ int main(int argc, char *argv[])
         qunsetenv("QT_NO_GLIB"); // for the threads' loops and any program started
     QCoreApplication::setApplicationName(QStringLiteral("tessik-update-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSIK_VERSION));
+    TextLanguage texts;
+    texts.use(language_of(line.records));
     if (line.mode != CommandLine::Mode::run)
         release_stop_signals();
     switch (line.mode) {
@@ -87,7 +100,8 @@ int main(int argc, char *argv[])
         std::printf("tessik-update-tool %s\n", TESSIK_VERSION);
         return exit_ok;
     case CommandLine::Mode::usage_error:
-        std::fprintf(stderr, "tessik-update-tool: %s\n%s", line.error.toUtf8().constData(),
+        // Parsed again for the error's words in the language now in use.
+        std::fprintf(stderr, "tessik-update-tool: %s\n%s", parse_command_line(arguments).error.toUtf8().constData(),
                      try_help_text().toUtf8().constData());
         return exit_usage;
     case CommandLine::Mode::list_ports:

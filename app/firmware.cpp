@@ -2,6 +2,7 @@
 
 #include "app/modal_ui.h"
 #include "app/station_view.h"
+#include "engine/messages.h"
 #include "engine/run_session.h"
 #include "platform/platform.h"
 #include "records/run_recorder.h"
@@ -18,9 +19,9 @@ void MainWindow::open_file()
     if (station)
         show_image_chosen();
     if (!firmware_path.isEmpty())
-        modal->warning(this, QStringLiteral("提示"), QStringLiteral("打开升级文件成功"));
+        modal->warning(this, tr("提示"), tr("打开升级文件成功"));
     else
-        modal->warning(this, QStringLiteral("警告"), QStringLiteral("打开升级文件失败"));
+        modal->warning(this, messages::warning_title(), messages::image_unreadable());
 }
 
 // The station view's header names the image an operator chose, with its size and hash.

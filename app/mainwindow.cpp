@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/language_menu.h"
 #include "app/modal_ui.h"
 #include "app/station_view.h"
 #include "engine/fixture_loop.h"
@@ -70,8 +71,9 @@ MainWindow::MainWindow(QWidget *parent)
     main_layout->addLayout(button_layout);
     central_widget->setLayout(main_layout);
 
-    QMenu *history_menu = menuBar()->addMenu(tr("History"));
-    history_menu->addAction(tr("Report…"), this, &MainWindow::write_report);
+    history_menu = menuBar()->addMenu(tr("History"));
+    report_action = history_menu->addAction(tr("Report…"), this, &MainWindow::write_report);
+    language_menu = new LanguageMenu(menuBar(), this);
 
     connect(open_button, SIGNAL(clicked()), this, SLOT(open_file()));
     connect(update_button, SIGNAL(clicked()), this, SLOT(send_file()));

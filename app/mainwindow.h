@@ -13,9 +13,12 @@
 #include <functional>
 #include <memory>
 
+class LanguageMenu;
+class QAction;
 class QCheckBox;
 class QHBoxLayout;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTextEdit;
 class QTimer;
@@ -28,6 +31,7 @@ class RunSession;
 class StationView;
 struct Image;
 enum class RunMode;
+enum class Language;
 
 // The one window of the tool: the port rows, the log and the two buttons.
 // "update" starts a RunSession over the ticked ports and the window shows
@@ -66,6 +70,11 @@ public:
     // a transfer hear CAN CAN, every port's end is logged and recorded), then
     // the event loop ends with exit_status.
     void end_on_signal(int exit_status);
+    // The language of every text, as the Language menu chooses it (app/language_menu.cpp).
+    void use_language(Language language);
+
+protected:
+    void changeEvent(QEvent *event) override; // LanguageChange: retranslate()
 
 private slots:
     void open_file();
@@ -140,6 +149,10 @@ private:
     bool watching() const;
     void show_units(const QString &port, const QString &progress);
 
+    // Every fixed text again, in the language now in use; the labels of a
+    // run's progress follow with its next report.
+    void retranslate();
+
     // Widgets and layouts
     QWidget *central_widget = nullptr;
     QVBoxLayout *main_layout = nullptr;
@@ -155,6 +168,9 @@ private:
     QPushButton *open_button = nullptr;
     QPushButton *update_button = nullptr;
     StationView *station = nullptr; // in parallel mode, in place of the port rows
+    QMenu *history_menu = nullptr;
+    QAction *report_action = nullptr;
+    LanguageMenu *language_menu = nullptr;
 
     // The slot table's timers; the update's own timers live in its engine,
     // these hand their ticks on to it.

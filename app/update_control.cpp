@@ -4,6 +4,7 @@
 #include "app/station_view.h"
 #include "engine/image.h"
 #include "engine/log_format.h"
+#include "engine/messages.h"
 #include "engine/run_session.h"
 #include "records/done_lookup.h"
 #include "records/run_recorder.h"
@@ -23,7 +24,7 @@ void MainWindow::send_file()
         return;
     }
     if (firmware_path.isEmpty()) {
-        modal->warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"));
+        modal->warning(this, tr("Waring"), tr("Please Selcet File"));
         update_button->setEnabled(true);
         return;
     }
@@ -31,13 +32,13 @@ void MainWindow::send_file()
         return;
 
     if (prepare_update() != 0) {
-        append_log(first_ticked_port() + QStringLiteral("打开升级文件失败"));
+        append_log(first_ticked_port() + messages::image_unreadable());
         end_run();
-        modal->warning(this, QStringLiteral("警告"), QStringLiteral("打开升级文件失败"));
+        modal->warning(this, messages::warning_title(), messages::image_unreadable());
         return;
     }
     if (station ? run_ports().isEmpty() : update_ports[current_port].isEmpty()) {
-        modal->warning(this, QStringLiteral("waring"), QStringLiteral("please select com"));
+        modal->warning(this, tr("waring"), tr("please select com"));
         return;
     }
     if (!image_approved())
@@ -61,12 +62,11 @@ bool MainWindow::image_approved()
                          : ReleaseApproval{read.message, {}, {}, {}, {}};
     if (release.approved()) {
         approved_image = read.image;
-        append_log(QStringLiteral("release %1, signed by key %2: %3")
+        append_log(tr("release %1, signed by key %2: %3")
                        .arg(release.release, release.key_id, release.trusted_comment));
         return true;
     }
-    const QString why =
-        QStringLiteral("The image is not approved for flashing: %1. No port was touched.").arg(release.error);
+    const QString why = tr("The image is not approved for flashing: %1. No port was touched.").arg(release.error);
     append_log(why);
     std::fprintf(stderr, "tessik-update-tool: %s\n", why.toLocal8Bit().constData());
     close_image();

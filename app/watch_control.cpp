@@ -41,6 +41,6 @@ void MainWindow::show_units(const QString &port, const QString &progress)
     const int row = port_row(port);
     if (row < 0 || row >= max_ports || !progress_labels[row] || !session || !session->loop())
         return;
-    const QString done = QStringLiteral("units: %1").arg(session->loop()->units_of(port));
+    const QString done = tr("units: %1").arg(session->loop()->units_of(port));
     progress_labels[row]->setText(progress.isEmpty() ? done : progress + QStringLiteral("  ") + done);
 }

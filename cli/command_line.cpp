@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
+#include "cli/human_text.h"
 #include "engine/reply_lines.h"
+#include "platform/language.h"
 #include "protocol/wire.h"
 #include "records/central_url.h"
 
@@ -68,6 +70,10 @@ struct Options
     QCommandLineOption count{QStringLiteral("count"),
                              QStringLiteral("With --watch: end after N units in total (default: until interrupted)."),
                              QStringLiteral("N"), QStringLiteral("0")};
+    QCommandLineOption lang{QStringLiteral("lang"),
+                            QStringLiteral("The language of the texts for people: zh (the default) or en. "
+                                           "JSON events stay as they are."),
+                            QStringLiteral("LANG")};
     QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
                                QStringLiteral("Diagnostic trace lines on standard error.")};
     QCommandLineOption baud{QStringLiteral("baud"),
@@ -205,7 +211,7 @@ struct Options
              {&verify, &verify_timeout, &version_command, &expect_version, &min_version, &id_command, &id_pattern,
               &skip_done}},
             {"A fixture station: module after module", {&watch, &gone_after, &count}},
-            {"What a run prints", {&json, &log, &quiet, &verbose}},
+            {"What a run prints", {&json, &log, &quiet, &verbose, &lang}},
             {"The history of every update", {&history_db, &no_history, &station, &operator_name, &central_db, &sync}},
             {"Questions to the history", {&history, &report, &stats, &csv, &since, &sha256, &result, &module_id,
                                           &limit, &pending, &central}},
@@ -256,12 +262,12 @@ QString read_numbers(const QCommandLineParser &parser, const Options &options, C
     bool number_ok = true;
     line.retries = parser.value(options.retries).toInt(&number_ok);
     if (!number_ok || line.retries < 0 || line.retries > max_retries)
-        return QStringLiteral("--retries needs a whole number from 0 to %1").arg(max_retries);
+        return HumanText::tr("--retries needs a whole number from 0 to %1").arg(max_retries);
     if (parser.isSet(options.wait_port)) {
         line.wait_port_seconds = parser.value(options.wait_port).toDouble(&number_ok);
         if (!number_ok || !std::isfinite(line.wait_port_seconds) || line.wait_port_seconds < 0
             || line.wait_port_seconds > max_wait_port_seconds)
-            return QStringLiteral("--wait-port needs a number of seconds from 0 to %1").arg(max_wait_port_seconds);
+            return HumanText::tr("--wait-port needs a number of seconds from 0 to %1").arg(max_wait_port_seconds);
     }
     return QString();
 }
@@ -270,21 +276,21 @@ QString read_numbers(const QCommandLineParser &parser, const Options &options, C
 QString read_check_patterns(const QCommandLineParser &parser, const Options &options, CheckOptions &checks)
 {
     if (!checks.expect_version.isEmpty() && reply_words(checks.expect_version).isEmpty())
-        return QStringLiteral("--expect-version needs a word, not only separators");
+        return HumanText::tr("--expect-version needs a word, not only separators");
     if (parser.isSet(options.min_version)) {
         checks.min_version = dotted_version(parser.value(options.min_version).toUtf8());
         if (checks.min_version.isNull())
-            return QStringLiteral("--min-version needs numbers separated by dots, such as 2.4.1");
+            return HumanText::tr("--min-version needs numbers separated by dots, such as 2.4.1");
     }
     if (!parser.isSet(options.id_pattern))
         return QString();
     if (checks.id_command.isEmpty())
-        return QStringLiteral("--id-pattern needs --id-command");
+        return HumanText::tr("--id-pattern needs --id-command");
     checks.id_pattern.setPattern(QRegularExpression::anchoredPattern(parser.value(options.id_pattern)));
     if (parser.value(options.id_pattern).isEmpty())
-        return QStringLiteral("--id-pattern needs a regular expression");
+        return HumanText::tr("--id-pattern needs a regular expression");
     if (!checks.id_pattern.isValid())
-        return QStringLiteral("--id-pattern: ") + checks.id_pattern.errorString();
+        return HumanText::tr("--id-pattern: ") + checks.id_pattern.errorString();
     return QString();
 }
 
@@ -292,7 +298,7 @@ QString read_check_patterns(const QCommandLineParser &parser, const Options &opt
 
 QString try_help_text()
 {
-    return QStringLiteral("Try 'tessik-update-tool --help' for more.\n");
+    return HumanText::tr("Try 'tessik-update-tool --help' for more.\n");
 }
 
 namespace {
@@ -376,7 +382,7 @@ QString read_records(const QCommandLineParser &parser, const Options &options, C
     if (parser.isSet(options.expect_sha256)) {
         line.expect_sha256 = parser.value(options.expect_sha256).toLower();
         if (!is_sha256(line.expect_sha256))
-            return QStringLiteral("--expect-sha256 needs the 64 hex digits of a SHA-256");
+            return HumanText::tr("--expect-sha256 needs the 64 hex digits of a SHA-256");
     }
     return QString();
 }
@@ -388,7 +394,7 @@ QString read_checks(const QCommandLineParser &parser, const Options &options, Co
         bool number_ok = false;
         const double seconds = parser.value(options.verify_timeout).toDouble(&number_ok);
         if (!number_ok || !(seconds > 0 && seconds <= 3600))
-            return QStringLiteral("--verify-timeout needs a number of seconds (at most 3600)");
+            return HumanText::tr("--verify-timeout needs a number of seconds (at most 3600)");
         line.checks.verify_timeout_ms = int(seconds * 1000);
     }
     line.checks.version_command = unescape(parser.value(options.version_command));
@@ -400,13 +406,13 @@ QString read_checks(const QCommandLineParser &parser, const Options &options, Co
         return check_error;
     const bool version_checked = !line.checks.expect_version.isEmpty() || !line.checks.min_version.isNull();
     if (line.checks.version_command.isEmpty() == version_checked)
-        return QStringLiteral("--version-command goes together with --expect-version or --min-version");
+        return HumanText::tr("--version-command goes together with --expect-version or --min-version");
     if (!line.checks.version_command.isEmpty() && !line.checks.verify)
-        return QStringLiteral("--version-command needs --verify");
+        return HumanText::tr("--version-command needs --verify");
     if (line.skip_done && line.checks.id_command.isEmpty())
-        return QStringLiteral("--skip-done needs --id-command");
+        return HumanText::tr("--skip-done needs --id-command");
     if (line.skip_done && !line.records.enabled)
-        return QStringLiteral("--skip-done reads the history: not with --no-history");
+        return HumanText::tr("--skip-done reads the history: not with --no-history");
     return QString();
 }
 
@@ -441,12 +447,12 @@ QString read_watch(const QCommandLineParser &parser, const Options &options, Com
     bool number_ok = true;
     line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
     if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)
-        return QStringLiteral("--gone-after needs a number of seconds above 0");
+        return HumanText::tr("--gone-after needs a number of seconds above 0");
     line.count = parser.value(options.count).toInt(&number_ok);
     if (!number_ok || line.count < 0)
-        return QStringLiteral("--count needs a whole number of 0 or more");
+        return HumanText::tr("--count needs a whole number of 0 or more");
     if (!line.watch && (parser.isSet(options.gone_after) || parser.isSet(options.count)))
-        return QStringLiteral("--gone-after and --count need --watch");
+        return HumanText::tr("--gone-after and --count need --watch");
     return QString();
 }
 
@@ -455,20 +461,20 @@ QString check_history_mode(const QCommandLineParser &parser, const Options &opti
     const bool report = line.mode == CommandLine::Mode::report;
     const QString name = report ? QStringLiteral("--report") : QStringLiteral("--history");
     if (parser.isSet(options.file) || line.ports.size() > 1)
-        return name + QStringLiteral(" takes no --file and at most one --port");
+        return name + HumanText::tr(" takes no --file and at most one --port");
     if (report && (line.json || line.csv || line.stats || line.filter.pending))
-        return QStringLiteral("--report writes HTML: not with --json, --csv, --stats or --pending");
+        return HumanText::tr("--report writes HTML: not with --json, --csv, --stats or --pending");
     if (report && parser.isSet(options.history))
-        return QStringLiteral("--history or --report, not both");
+        return HumanText::tr("--history or --report, not both");
     line.report_file = parser.value(options.report);
     if (report && line.report_file.isEmpty())
-        return QStringLiteral("--report needs the name of the file to write");
+        return HumanText::tr("--report needs the name of the file to write");
     if (line.json && line.csv)
-        return QStringLiteral("--json or --csv, not both");
+        return HumanText::tr("--json or --csv, not both");
     if (!line.records.enabled)
-        return name + QStringLiteral(" reads the history: not with --no-history");
+        return name + HumanText::tr(" reads the history: not with --no-history");
     if (line.central && line.filter.pending)
-        return QStringLiteral("--pending lists this station's rows: not with --central");
+        return HumanText::tr("--pending lists this station's rows: not with --central");
     line.filter.port = line.ports.value(0);
     line.filter.station = line.records.station;
     return QString();
@@ -492,16 +498,16 @@ QString choose_mode(const QCommandLineParser &parser, const Options &options, bo
         line.mode = CommandLine::Mode::history;
         return check_history_mode(parser, options, line);
     } else if (query_option) {
-        return QStringLiteral("these options need --history or --report");
+        return HumanText::tr("these options need --history or --report");
     } else if (parser.isSet(options.file) || parser.isSet(options.port)) {
         line.mode = CommandLine::Mode::run;
         if (line.file.isEmpty())
-            return QStringLiteral("--file IMAGE is missing");
+            return HumanText::tr("--file IMAGE is missing");
         if (line.ports.isEmpty())
-            return QStringLiteral("at least one --port is needed");
+            return HumanText::tr("at least one --port is needed");
     } else if (line.json || line.keep_going || line.retries > 0 || !line.log_file.isEmpty() || line.baud > 0 || line.quiet
                || parser.isSet(options.wait_port) || !line.expect_sha256.isEmpty()) {
-        return QStringLiteral("these options need --file and --port");
+        return HumanText::tr("these options need --file and --port");
     }
     return QString();
 }
@@ -538,8 +544,13 @@ CommandLine parse_command_line(const QStringList &arguments)
     };
     if (!parser.parse(own_arguments(arguments)))
         return usage_error(parser.errorText());
+    // First, so that even a usage error can be told in the language asked for.
+    line.records.language = parser.value(options.lang);
+    Language language = Language::chinese;
+    if (parser.isSet(options.lang) && !language_named(line.records.language, language))
+        return usage_error(HumanText::tr("--lang needs zh or en"));
     if (!parser.positionalArguments().isEmpty())
-        return usage_error(QStringLiteral("unexpected argument ") + parser.positionalArguments().first());
+        return usage_error(HumanText::tr("unexpected argument ") + parser.positionalArguments().first());
 
     line.file = parser.value(options.file);
     line.ports = parser.values(options.port);
@@ -552,7 +563,7 @@ CommandLine parse_command_line(const QStringList &arguments)
     if (parser.isSet(options.baud)) {
         line.baud = parser.value(options.baud).toInt();
         if (std::find(wire::scan_rates.begin(), wire::scan_rates.end(), line.baud) == wire::scan_rates.end())
-            return usage_error(QStringLiteral("--baud needs one of 115200, 9600, 14400, 19200, 38400, 57600"));
+            return usage_error(HumanText::tr("--baud needs one of 115200, 9600, 14400, 19200, 38400, 57600"));
     }
     bool query_option = false;
     for (const QString &error : {read_numbers(parser, options, line), read_records(parser, options, line),

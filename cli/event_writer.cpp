@@ -1,5 +1,6 @@
 #include "cli/event_writer.h"
 
+#include "cli/human_text.h"
 #include "engine/log_format.h"
 #include "platform/console.h"
 
@@ -40,7 +41,7 @@ void EventWriter::to_file(const QString &text)
         return;
     log_broken = true;
     const QString error = log_file.errorString();
-    put(stderr, QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n").arg(log_file.fileName(), error));
+    put(stderr, HumanText::tr("tessik-update-tool: cannot write the log file %1: %2\n").arg(log_file.fileName(), error));
     event({{QStringLiteral("event"), QStringLiteral("log_error")}, {QStringLiteral("file"), log_file.fileName()},
            {QStringLiteral("error"), error}});
 }
@@ -97,10 +98,10 @@ void EventWriter::port_end(const PortSummary &end, const QString &sha256, const 
     status(end.port, end.reason == FailReason::ok ? word : word + QStringLiteral(" (") + code + QLatin1Char(')'));
     if (end.result != PortResult::failure)
         return;
-    const QString hint = QString::fromUtf8(reason_hint(end.reason));
+    const char *hint = reason_hint(end.reason);
     tell(QStringLiteral("%1 %2: %3 (%4)%5\n")
-             .arg(end.port, word, QString::fromUtf8(reason_meaning(end.reason)), code,
-                  hint.isEmpty() ? QString() : QStringLiteral("; ") + hint));
+             .arg(end.port, word, QCoreApplication::translate("outcome", reason_meaning(end.reason)), code,
+                  *hint ? QStringLiteral("; ") + QCoreApplication::translate("outcome", hint) : QString()));
 }
 
 void EventWriter::summary(const RunLedger &ledger, double seconds, bool aborted)
@@ -124,7 +125,7 @@ void EventWriter::summary(const RunLedger &ledger, double seconds, bool aborted)
     }
     if (live_lines)
         live_lines->leave();
-    tell((aborted ? QStringLiteral("aborted: ") : QString()) + said.join(QStringLiteral(", ")) + QLatin1Char('\n'));
+    tell((aborted ? HumanText::tr("aborted: ") : QString()) + said.join(QStringLiteral(", ")) + QLatin1Char('\n'));
     object.insert(QStringLiteral("seconds"), seconds);
     to_file(QStringLiteral("# summary: %1, %2 s\n").arg(parts.join(QStringLiteral(", "))).arg(seconds, 0, 'f', 1));
     event(object);

@@ -1,10 +1,12 @@
 #include "cli/headless.h"
 
+#include "cli/human_text.h"
 #include "cli/port_names.h"
 #include "cli/run_image.h"
 #include "cli/run_ports.h"
 #include "cli/run_signals.h"
 #include "cli/session_report.h"
+#include "engine/messages.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
@@ -105,13 +107,13 @@ void HeadlessRun::ports_ready(const RunPorts &ports)
         if (!ledger.ports().contains(it.key()))
             continue;
         ledger.drop(it.key());
-        writer.human(QStringLiteral("%1 is %2\n").arg(it.key(), it.value()));
+        writer.human(HumanText::tr("%1 is %2\n").arg(it.key(), it.value()));
         writer.event({{QStringLiteral("event"), QStringLiteral("port_merged")},
                       {QStringLiteral("port"), it.key()},
                       {QStringLiteral("into"), it.value()}});
     }
     for (const QString &port : ports.missing) {
-        writer.log_line(port, port + QStringLiteral("对应设备升级失败"));
+        writer.log_line(port, port + messages::port_failed());
         end_port_outside_run({port, PortResult::failure, FailReason::no_such_port, wait.seconds_waited()});
     }
     const QStringList ready = ledger.open_ports();
@@ -207,10 +209,10 @@ int run_headless(const CommandLine &line)
 {
     const QFileInfo file(line.file);
     if (file.exists() && !file.isFile())
-        return usage_error(QStringLiteral("%1 is not a regular file").arg(line.file));
+        return usage_error(HumanText::tr("%1 is not a regular file").arg(line.file));
     const RunPorts ports = resolve_run_ports(line.ports);
     if (!ports.unknown.isEmpty() && line.wait_port_seconds <= 0)
-        return usage_error(QStringLiteral("port %1 is not among the system's ports").arg(ports.unknown));
+        return usage_error(HumanText::tr("port %1 is not among the system's ports").arg(ports.unknown));
 
     ReleaseApproval release;
     const std::shared_ptr<const Image> image = read_run_image(line, release);

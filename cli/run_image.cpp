@@ -2,6 +2,7 @@
 
 #include "cli/command_line.h"
 #include "cli/event_writer.h"
+#include "cli/human_text.h"
 #include "engine/messages.h"
 
 namespace {
@@ -13,7 +14,7 @@ QString problem_of(const CommandLine &line, const ImageRead &read)
     if (read.image->bytes.isEmpty())
         return messages::image_empty(line.file);
     if (!line.expect_sha256.isEmpty() && read.image->sha256_hex() != line.expect_sha256)
-        return QStringLiteral("the image %1 has SHA-256 %2, not the expected %3; no port was touched")
+        return HumanText::tr("the image %1 has SHA-256 %2, not the expected %3; no port was touched")
             .arg(line.file, read.image->sha256_hex(), line.expect_sha256);
     return QString();
 }
@@ -28,7 +29,7 @@ std::shared_ptr<const Image> read_run_image(const CommandLine &line, ReleaseAppr
         release = release_approval(line.records, read.image->sha256_hex());
         if (release.approved())
             return read.image;
-        problem = QStringLiteral("the image %1 is not approved for flashing: %2; no port was touched")
+        problem = HumanText::tr("the image %1 is not approved for flashing: %2; no port was touched")
                       .arg(line.file, release.error);
     }
     put(stderr, QStringLiteral("tessik-update-tool: %1\n").arg(problem));

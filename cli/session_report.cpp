@@ -1,6 +1,7 @@
 #include "cli/session_report.h"
 
 #include "cli/command_line.h"
+#include "cli/human_text.h"
 #include "engine/log_format.h"
 #include "records/done_lookup.h"
 
@@ -72,8 +73,7 @@ bool SessionReport::start_log()
     const QString error = writer.start_log(line.log_file, header);
     if (error.isEmpty())
         return true;
-    put(stderr,
-        QStringLiteral("tessik-update-tool: cannot write the log file %1: %2\n").arg(line.log_file, error));
+    put(stderr, HumanText::tr("tessik-update-tool: cannot write the log file %1: %2\n").arg(line.log_file, error));
     return false;
 }
 
@@ -105,8 +105,8 @@ void SessionReport::watch(RunSession *session)
         event(QStringLiteral("port_start"),
               {{QStringLiteral("port"), port}, {QStringLiteral("attempt"), attempt}});
         sending.remove(port);
-        writer.status(port, attempt > 1 ? QStringLiteral("attempt %1: looking for the module's rate").arg(attempt)
-                                        : QStringLiteral("looking for the module's rate"));
+        writer.status(port, attempt > 1 ? HumanText::tr("attempt %1: looking for the module's rate").arg(attempt)
+                                        : HumanText::tr("looking for the module's rate"));
     });
     QObject::connect(session, &RunEvents::log_line,
                      [this](const QString &port, const QString &body) { writer.log_line(port, body); });
@@ -121,25 +121,25 @@ void SessionReport::watch(RunSession *session)
     QObject::connect(session, &RunEvents::rate_found, [this](const QString &port, int baud) {
         event(QStringLiteral("rate"), {{QStringLiteral("port"), port}, {QStringLiteral("baud"), baud}});
         rates[port] = baud;
-        writer.status(port, QStringLiteral("%1 baud: into the boot loader").arg(baud));
+        writer.status(port, HumanText::tr("%1 baud: into the boot loader").arg(baud));
     });
     QObject::connect(session, &RunEvents::reset_needed, [this](const QString &port) {
         event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});
         rates.remove(port);
-        writer.status(port, QStringLiteral("no answer at any rate: press the module's reset button (10 s)"));
+        writer.status(port, HumanText::tr("no answer at any rate: press the module's reset button (10 s)"));
     });
     QObject::connect(session, &RunSession::unit_started, [this](const QString &port, int unit, int total) {
         last_percent.remove(port);
         event(QStringLiteral("unit_start"), {{QStringLiteral("port"), port},
                                              {QStringLiteral("unit"), unit},
                                              {QStringLiteral("total"), total}});
-        writer.human(QStringLiteral("%1 unit %2 (%3 in total): updating\n").arg(port).arg(unit).arg(total));
+        writer.human(HumanText::tr("%1 unit %2 (%3 in total): updating\n").arg(port).arg(unit).arg(total));
     });
     QObject::connect(session, &RunSession::unit_ended,
                      [this](const QString &port, int unit, int total, PortResult result, FailReason reason,
                             double s) { unit_ended(port, unit, total, result, reason, s); });
     QObject::connect(session, &RunSession::module_gone, [this](const QString &port) {
-        writer.human(port + QStringLiteral(": module taken out, waiting for the next\n"));
+        writer.human(port + HumanText::tr(": module taken out, waiting for the next\n"));
     });
 }
 
@@ -155,9 +155,9 @@ void SessionReport::progress(const QString &port, const QString &text, qint64 se
     if (!sending.contains(port))
         sending[port].start();
     const double seconds = sending[port].elapsed() / 1000.0;
-    const QString rate = rates.contains(port) ? QStringLiteral("%1 baud, ").arg(rates.value(port)) : QString();
-    const QString speed = seconds > 0.5 ? QStringLiteral(", %1 kB/s").arg(sent / seconds / 1000, 0, 'f', 1) : QString();
-    if (!writer.status(port, QStringLiteral("%1sending %2%%3").arg(rate).arg(percent).arg(speed))
+    const QString rate = rates.contains(port) ? HumanText::tr("%1 baud, ").arg(rates.value(port)) : QString();
+    const QString speed = seconds > 0.5 ? HumanText::tr(", %1 kB/s").arg(sent / seconds / 1000, 0, 'f', 1) : QString();
+    if (!writer.status(port, HumanText::tr("%1sending %2%%3").arg(rate).arg(percent).arg(speed))
         && (before < 0 || percent / 10 > before / 10 || percent == 100))
         writer.human(port + QLatin1Char(' ') + text + QLatin1Char('\n'));
     event(QStringLiteral("progress"), {{QStringLiteral("port"), port},
@@ -180,11 +180,16 @@ void SessionReport::unit_ended(const QString &port, int unit, int total, PortRes
     event(QStringLiteral("unit_end"), end);
     const QString module_id = end.value(QStringLiteral("module_id")).toString();
     // In one pass: the module's own text is never taken for a place marker.
-    const QString text =
-        QStringLiteral("%1 unit %2 (%3 in total)%4: %5 (%6), %7 s")
-            .arg(port, QString::number(unit), QString::number(total),
-                 module_id.isEmpty() ? QString() : QStringLiteral(" module ") + printable(module_id), word,
-                 code, QString::number(s, 'f', 1));
-    writer.human(text + QStringLiteral("; take it out\n"));
-    writer.to_file(QStringLiteral("# ") + text + QLatin1Char('\n'));
+    // The log file's line stays in the sources' words, as its other lines.
+    const char *const format = QT_TRANSLATE_NOOP("cli", "%1 unit %2 (%3 in total)%4: %5 (%6), %7 s");
+    const char *const module = QT_TRANSLATE_NOOP("cli", " module ");
+    const auto text = [&](const QString &format, const QString &module) {
+        return format.arg(port, QString::number(unit), QString::number(total),
+                          module_id.isEmpty() ? QString() : module + printable(module_id), word, code,
+                          QString::number(s, 'f', 1));
+    };
+    const QString take_it_out = HumanText::tr("; take it out\n");
+    writer.human(text(HumanText::tr(format), HumanText::tr(module)) + take_it_out);
+    writer.to_file(QStringLiteral("# ") + text(QString::fromUtf8(format), QString::fromUtf8(module))
+                   + QLatin1Char('\n'));
 }

@@ -1,5 +1,6 @@
 #include "cli/watch.h"
 
+#include "cli/human_text.h"
 #include "cli/run_image.h"
 #include "cli/run_ports.h"
 #include "cli/run_signals.h"
@@ -25,10 +26,12 @@ QJsonObject station_fields(const FixtureLoop &station)
             {QStringLiteral("seconds"), station.elapsed_seconds()}};
 }
 
-QString station_text(const FixtureLoop &station)
+// For people in the language in use; the log file's summary in the sources' words.
+QString station_text(const FixtureLoop &station, bool for_people)
 {
     const StationCounters &tally = station.counters();
-    return QStringLiteral("station: %1 ok, %2 failed, %3 per hour, %4 s per unit")
+    const char *const format = QT_TRANSLATE_NOOP("cli", "station: %1 ok, %2 failed, %3 per hour, %4 s per unit");
+    return (for_people ? HumanText::tr(format) : QString::fromUtf8(format))
         .arg(tally.ok)
         .arg(tally.failed)
         .arg(tally.per_hour(station.elapsed_seconds()), 0, 'f', 1)
@@ -68,7 +71,7 @@ int WatchRun::exec()
     report.run_start({{QStringLiteral("watch"), true},
                       {QStringLiteral("count"), line.count},
                       {QStringLiteral("gone_after"), line.gone_after_seconds}});
-    writer.human(QStringLiteral("watching %1: put a module into a fixture\n")
+    writer.human(HumanText::tr("watching %1: put a module into a fixture\n")
                      .arg(request.ports.join(QStringLiteral(", "))));
     report.watch(&session);
     QObject::connect(&session, &RunSession::unit_ended,
@@ -92,12 +95,12 @@ int WatchRun::finish()
     const bool history_failed = report.history().finish();
     const StationCounters &tally = station().counters();
     writer.event(station_fields(station()));
-    writer.human(station_text(station()) + QLatin1Char('\n'));
+    writer.human(station_text(station(), true) + QLatin1Char('\n'));
     QJsonArray per_port;
     for (const QString &port : request.ports)
         per_port.append(
             QJsonObject{{QStringLiteral("port"), port}, {QStringLiteral("units"), station().units_of(port)}});
-    writer.to_file(QStringLiteral("# summary: %1\n").arg(station_text(station())));
+    writer.to_file(QStringLiteral("# summary: %1\n").arg(station_text(station(), false)));
     writer.event({{QStringLiteral("event"), QStringLiteral("summary")},
                   {QStringLiteral("units"), tally.units()},
                   {QStringLiteral("units_ok"), tally.ok},
@@ -121,7 +124,7 @@ int run_watch(const CommandLine &line)
     for (const QString &port : ports.labels) {
         if (ports.devices.value(port).isEmpty()) {
             put(stderr,
-                QStringLiteral("tessik-update-tool: port %1 is not among the system's ports\n").arg(port));
+                HumanText::tr("tessik-update-tool: port %1 is not among the system's ports\n").arg(port));
             return exit_usage;
         }
     }

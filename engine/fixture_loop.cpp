@@ -1,5 +1,7 @@
 #include "engine/fixture_loop.h"
 
+#include <QCoreApplication>
+
 void StationCounters::add(PortResult result, double seconds)
 {
     if (result == PortResult::skipped) {
@@ -66,7 +68,7 @@ void FixtureLoop::add_port(const QString &port, const QString &firmware_path, Fi
 void FixtureLoop::connect_update(const QString &port, PortUpdate *update, int attempt)
 {
     if (attempt > 1)
-        emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempt).arg(retries + 1));
+        emit log_line(port, port + QCoreApplication::translate("messages", " attempt %1 of %2").arg(attempt).arg(retries + 1));
     emit attempt_started(port, attempt);
     connect(update, &PortUpdate::module_identified, this,
             [this, port](const QString &id) { emit module_identified(port, id); });

@@ -35,9 +35,11 @@ enum class FailReason {
 };
 
 const char *reason_code(FailReason reason);
-// What the code means, in a few words for people.
+// What the code means, in a few words for people; the source text of a
+// translation (context "outcome"): a front end translates it as it shows it.
 const char *reason_meaning(FailReason reason);
-// What to look at when a port ends so ("" when there is nothing to say).
+// What to look at when a port ends so ("" when there is nothing to say);
+// translated as reason_meaning() is.
 const char *reason_hint(FailReason reason);
 const char *result_word(PortResult result);
 

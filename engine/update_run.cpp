@@ -1,5 +1,7 @@
 #include "engine/update_run.h"
 
+#include "engine/messages.h"
+
 #include <QTimer>
 
 UpdateRun::UpdateRun(const QStringList &ports, const QString &firmware_path, RunOptions options,
@@ -71,8 +73,9 @@ void UpdateRun::start_port(int index)
     attempt_started_at[index] = now_ms();
     if (firmware_path.isEmpty()) {
         // The file was unchosen during the run: this port cannot start.
-        emit notice(port, NoticeKind::warning, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"));
-        emit log_line(port, port + QStringLiteral("对应设备升级失败"));
+        emit notice(port, NoticeKind::warning, QCoreApplication::translate("messages", "Waring"),
+                    QCoreApplication::translate("messages", "Please Selcet File"));
+        emit log_line(port, port + messages::port_failed());
         port_ended(index, PortResult::failure, FailReason::no_file);
         return;
     }
@@ -101,7 +104,7 @@ void UpdateRun::start_port(int index)
             [this, index](PortResult result, FailReason reason) { port_ended(index, result, reason); });
     emit attempt_started(port, attempts[index]);
     if (attempts[index] > 1)
-        emit log_line(port, port + QStringLiteral(" attempt %1 of %2").arg(attempts[index]).arg(options.retries + 1));
+        emit log_line(port, port + QCoreApplication::translate("messages", " attempt %1 of %2").arg(attempts[index]).arg(options.retries + 1));
     if (!ledger.ended(port)) // not aborted by a receiver of the signals above
         update->send_file();
 }

@@ -1,5 +1,6 @@
 #include "protocol/framing.h"
 
+#include <QCoreApplication>
 #include <cstring>
 
 quint16 xmodem_crc16(const unsigned char *data, int length)
@@ -84,5 +85,5 @@ qint64 progress_percent(qint64 bytes_sent, qint64 total_bytes)
 
 QString progress_text(qint64 bytes_sent, qint64 total_bytes)
 {
-    return QStringLiteral("完成:") + QString::number(progress_percent(bytes_sent, total_bytes)) + QLatin1Char('%');
+    return QCoreApplication::translate("messages", "完成:%1%").arg(progress_percent(bytes_sent, total_bytes));
 }

@@ -26,6 +26,6 @@ QByteArray build_frame(const unsigned char *data, bool use_crc, quint8 block_num
 // The same, written over frame, whose storage is reused from block to block.
 void build_frame_into(QByteArray &frame, const unsigned char *data, bool use_crc, quint8 block_number);
 
-// "完成:NN%" with the percentage truncated toward zero.
+// "完成:NN%" (in the language in use) with the percentage truncated toward zero.
 qint64 progress_percent(qint64 bytes_sent, qint64 total_bytes); // whole per cents, rounded down
 QString progress_text(qint64 bytes_sent, qint64 total_bytes);

@@ -1,5 +1,6 @@
 #include "records/record_settings.h"
 
+#include "platform/language.h"
 #include "records/central_url.h"
 #include "records/history_store.h"
 
@@ -47,7 +48,7 @@ QStringList known_keys()
 {
     return {QStringLiteral("station"),    QStringLiteral("operator"), QStringLiteral("central_db"),
             QStringLiteral("history_db"), QStringLiteral("verify"),   QStringLiteral("trusted_key"),
-            QStringLiteral("manifest")};
+            QStringLiteral("manifest"),   QStringLiteral("language")};
 }
 
 // The file's keys and values as written: after the first '=' up to the end
@@ -143,6 +144,12 @@ SettingsFileReport apply_settings_file(RecordSettings &settings, const QString &
     fill(settings.db_path, "history_db");
     fill(settings.trusted_key, "trusted_key");
     fill(settings.manifest, "manifest");
+    fill(settings.language, "language");
+    Language language = Language::chinese;
+    if (!settings.language.isEmpty() && !language_named(settings.language, language)) {
+        report.warnings << QStringLiteral("%1: language is zh or en, not %2: not used").arg(path, settings.language);
+        settings.language.clear();
+    }
     const QString verify = values.value(QStringLiteral("verify")).toLower();
     const QStringList yes = {QStringLiteral("true"), QStringLiteral("1"), QStringLiteral("yes"),
                              QStringLiteral("on")};

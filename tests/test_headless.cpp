@@ -47,6 +47,33 @@ private slots:
         QVERIFY(run.out.contains(sim.link() + QStringLiteral("对应设备升级失败\n")));
     }
 
+    // --lang en: no Chinese left in a failed run's text for people;
+    // language=en in the settings file too, unless --lang zh says otherwise.
+    void english_when_asked_for()
+    {
+        SimModule sim({QStringLiteral("--can-block"), QStringLiteral("2")});
+        SimModule second({QStringLiteral("--can-block"), QStringLiteral("2")});
+        QVERIFY(sim.start() && second.start());
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 1000);
+        const Run run = run_tool({QStringLiteral("--lang"), QStringLiteral("en"), QStringLiteral("--file"), image,
+                                  QStringLiteral("--port"), sim.link()});
+        QCOMPARE(run.exit_code, 1);
+        QVERIFY2(run.out.contains(sim.link() + QStringLiteral(": the device update failed\n")), qPrintable(run.out));
+        QVERIFY2(!run.out.contains(QRegularExpression(QStringLiteral("[\\x{3000}-\\x{9fff}]"))), qPrintable(run.out));
+
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("config/tessik-update-tool"))));
+        QVERIFY(!write_file(dir, QStringLiteral("config/tessik-update-tool/settings.ini"), "language=en\n").isEmpty());
+        QProcessEnvironment env = tool_environment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        const Run chinese = run_tool({QStringLiteral("--lang"), QStringLiteral("zh"), QStringLiteral("--file"), image,
+                                      QStringLiteral("--port"), second.link()}, 90000, env);
+        QVERIFY2(chinese.out.contains(second.link() + QStringLiteral("对应设备升级失败\n")), qPrintable(chinese.out));
+        const Run usage = run_tool({QStringLiteral("--lang"), QStringLiteral("fr")}, 90000, env);
+        QCOMPARE(usage.exit_code, 2);
+        QVERIFY(usage.err.contains(QStringLiteral("--lang needs zh or en")));
+    }
+
     // For people: on a terminal each port's state changes in place; on a
     // pipe a line per tenth; either way a failure says why and what to look
     // at, and one line sums the run up. -q leaves only those two.

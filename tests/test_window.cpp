@@ -248,6 +248,29 @@ private slots:
         QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("打开升级文件失败")));
     }
 
+    // The Language menu switches the boxes' words and the fixed texts at once.
+    void language_menu_switches_at_run_time()
+    {
+        auto window = window_with_ports(QString());
+        WindowProbe probe(*window);
+        QMap<QString, QAction *> entries;
+        for (QAction *menu : window->menuBar()->actions())
+            for (QAction *entry : menu->menu()->actions())
+                entries.insert(entry->text(), entry);
+        QVERIFY(entries.contains(QStringLiteral("中文")) && entries.contains(QStringLiteral("English")));
+        probe.update_button()->setText(QStringLiteral("stale"));
+        entries[QStringLiteral("English")]->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+        QCOMPARE(probe.update_button()->text(), QStringLiteral("update"));
+        probe.open_file();
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("Warning"),
+                              QStringLiteral("Failed to open the update file")));
+        entries[QStringLiteral("中文")]->trigger();
+        probe.open_file();
+        QVERIFY(probe.has_box(QStringLiteral("warning"), QStringLiteral("警告"), QStringLiteral("打开升级文件失败")));
+        QVERIFY(entries[QStringLiteral("中文")]->isChecked() && !entries[QStringLiteral("English")]->isChecked());
+    }
+
     void update_refused_without_file_or_port()
     {
         auto window = window_with_ports(QStringLiteral("COM1"));
