@@ -156,10 +156,11 @@ double StationModel::units_per_hour(qint64 now_ms) const
 
 namespace {
 
-QString tr(const char *text)
+// The tiles' words share the station view's translation context.
+struct StationWords
 {
-    return QCoreApplication::translate("StationView", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(StationView)
+};
 
 } // namespace
 
@@ -167,33 +168,33 @@ QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool 
 {
     switch (tile.state) {
     case TileState::idle:
-        return tr("ready");
+        return StationWords::tr("ready");
     case TileState::waiting:
-        return loop ? tr("waiting for a module") : tr("waiting to start");
+        return loop ? StationWords::tr("waiting for a module") : StationWords::tr("waiting to start");
     case TileState::scanning:
-        return tr("scanning for the baud rate");
+        return StationWords::tr("scanning for the baud rate");
     case TileState::starting:
-        return tr("%1 baud: starting the boot loader").arg(tile.baud);
+        return StationWords::tr("%1 baud: starting the boot loader").arg(tile.baud);
     case TileState::press_reset:
-        return tr("press the module's reset button: %1 s left").arg(reset_seconds_left);
+        return StationWords::tr("press the module's reset button: %1 s left").arg(reset_seconds_left);
     case TileState::sending:
-        return tr("sending %1%").arg(tile.percent());
+        return StationWords::tr("sending %1%").arg(tile.percent());
     case TileState::verifying:
-        return tr("verifying the new application");
+        return StationWords::tr("verifying the new application");
     case TileState::ok:
-        return tr("ok");
+        return StationWords::tr("ok");
     case TileState::failed:
-        return tr("failed: %1 (%2)")
-            .arg(QCoreApplication::translate("reasons", reason_meaning(tile.reason)),
+        return StationWords::tr("failed: %1 (%2)")
+            .arg(QCoreApplication::translate("outcome", reason_meaning(tile.reason)),
                  QLatin1String(reason_code(tile.reason)));
     case TileState::skipped:
-        return tile.reason == FailReason::already_done ? tr("skipped: it already has this image")
-                                                       : tr("not started");
+        return tile.reason == FailReason::already_done ? StationWords::tr("skipped: it already has this image")
+                                                       : StationWords::tr("not started");
     }
     return QString();
 }
 
 QString tile_counter_words(const PortTileData &tile)
 {
-    return tr("%1 ok, %2 failed").arg(tile.units_ok).arg(tile.units_failed);
+    return StationWords::tr("%1 ok, %2 failed").arg(tile.units_ok).arg(tile.units_failed);
 }

@@ -126,6 +126,92 @@
     </message>
 </context>
 <context>
+    <name>PortTile</name>
+    <message>
+        <source>id %1</source>
+        <translation>id %1</translation>
+    </message>
+</context>
+<context>
+    <name>StationView</name>
+    <message>
+        <source>ready</source>
+        <translation>ready</translation>
+    </message>
+    <message>
+        <source>waiting for a module</source>
+        <translation>waiting for a module</translation>
+    </message>
+    <message>
+        <source>waiting to start</source>
+        <translation>waiting to start</translation>
+    </message>
+    <message>
+        <source>scanning for the baud rate</source>
+        <translation>scanning for the baud rate</translation>
+    </message>
+    <message>
+        <source>%1 baud: starting the boot loader</source>
+        <translation>%1 baud: starting the boot loader</translation>
+    </message>
+    <message>
+        <source>press the module&apos;s reset button: %1 s left</source>
+        <translation>press the module&apos;s reset button: %1 s left</translation>
+    </message>
+    <message>
+        <source>sending %1%</source>
+        <translation>sending %1%</translation>
+    </message>
+    <message>
+        <source>verifying the new application</source>
+        <translation>verifying the new application</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>ok</translation>
+    </message>
+    <message>
+        <source>failed: %1 (%2)</source>
+        <translation>failed: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>skipped: it already has this image</source>
+        <translation>skipped: it already has this image</translation>
+    </message>
+    <message>
+        <source>not started</source>
+        <translation>not started</translation>
+    </message>
+    <message>
+        <source>%1 ok, %2 failed</source>
+        <translation>%1 ok, %2 failed</translation>
+    </message>
+    <message>
+        <source>Image: none chosen yet (open file)</source>
+        <translation>Image: none chosen yet (open file)</translation>
+    </message>
+    <message>
+        <source>Image: %1, %2, SHA-256 %3</source>
+        <translation>Image: %1, %2, SHA-256 %3</translation>
+    </message>
+    <message>
+        <source>, version %1</source>
+        <translation>, version %1</translation>
+    </message>
+    <message>
+        <source>Mode: fixture loop, module after module</source>
+        <translation>Mode: fixture loop, module after module</translation>
+    </message>
+    <message>
+        <source>Mode: parallel, every ticked port at once</source>
+        <translation>Mode: parallel, every ticked port at once</translation>
+    </message>
+    <message>
+        <source>%1 ok, %2 failed, %3 units/h</source>
+        <translation>%1 ok, %2 failed, %3 units/h</translation>
+    </message>
+</context>
+<context>
     <name>cli</name>
     <message>
         <source>--retries needs a whole number from 0 to %1</source>
