@@ -132,6 +132,7 @@ private:
     void start_run();
     void start_session(RunMode mode);
     QStringList run_ports() const;
+    static QString reset_prompt_of(const QString &port);
     CheckOptions run_checks() const;
     void show_events_of(RunEvents *started);
     void end_run();

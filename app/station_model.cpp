@@ -33,6 +33,7 @@ PortTileData *StationModel::find(const QString &port)
 
 void StationModel::run_started(const QStringList &ports, qint64 now_ms)
 {
+    started = true;
     started_ms = now_ms;
     total_ok = 0;
     total_failed = 0;
@@ -53,6 +54,7 @@ void StationModel::attempt_started(const QString &port)
         tile->bytes_sent = 0;
         tile->total_bytes = 0;
         tile->reason = FailReason::ok;
+        tile->baud = 0;
         tile->module_id.clear();
     }
 }
@@ -149,7 +151,7 @@ bool StationModel::any_reset_prompt() const
 double StationModel::units_per_hour(qint64 now_ms) const
 {
     const qint64 elapsed = now_ms - started_ms;
-    if (started_ms < 0 || elapsed <= 0)
+    if (!started || elapsed <= 0)
         return 0;
     return (total_ok + total_failed) * 3600000.0 / elapsed;
 }
@@ -191,6 +193,29 @@ QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool 
         return tile.reason == FailReason::already_done ? StationWords::tr("skipped: it already has this image")
                                                        : StationWords::tr("not started");
     }
+    return QString();
+}
+
+QString tile_heading_words(const PortTileData &tile, int reset_seconds_left, bool loop)
+{
+    switch (tile.state) {
+    case TileState::starting:
+        return StationWords::tr("entering the boot loader");
+    case TileState::press_reset:
+        return StationWords::tr("press reset: %1 s left").arg(reset_seconds_left);
+    case TileState::failed:
+        return StationWords::tr("failed (%1)").arg(QLatin1String(reason_code(tile.reason)));
+    default:
+        return tile_state_words(tile, reset_seconds_left, loop);
+    }
+}
+
+QString tile_reason_words(const PortTileData &tile)
+{
+    if (tile.state == TileState::press_reset)
+        return StationWords::tr("the application does not answer");
+    if (tile.state == TileState::failed)
+        return QCoreApplication::translate("outcome", reason_meaning(tile.reason));
     return QString();
 }
 

@@ -93,12 +93,17 @@ private:
     StationImage shown_image;
     bool loop = false;
     bool checks_after_transfer = false;
-    qint64 started_ms = -1;
+    bool started = false;
+    qint64 started_ms = 0;
     int total_ok = 0;
     int total_failed = 0;
 };
 
 // The words of a tile's state, for the tile and assistive technology.
 QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool loop);
+// The same, short enough for the tile's heading: a failure by its code,
+// with its words (and the press-reset prompt's why) in tile_reason_words().
+QString tile_heading_words(const PortTileData &tile, int reset_seconds_left, bool loop);
+QString tile_reason_words(const PortTileData &tile);
 // A fixture loop's counters of one port.
 QString tile_counter_words(const PortTileData &tile);

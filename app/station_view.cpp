@@ -61,26 +61,43 @@ QString size_words(qint64 bytes)
 } // namespace
 
 PortTile::PortTile(QCheckBox *box, QLabel *progress_label, QWidget *parent)
-    : QFrame(parent), box(box), adapter(small_label()), state(new QLabel), bar(new QProgressBar),
-      details(small_label())
+    : QFrame(parent), box(box), adapter(small_label()), state(new QLabel), reason(small_label()),
+      bar(new QProgressBar), details(small_label()), counters(small_label())
 {
     setObjectName(QStringLiteral("port_tile"));
     setFixedWidth(tile_width);
     // A long device path is cut at the tile's edge; its tooltip and
     // accessible name carry all of it.
     box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    adapter->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    details->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    state->setWordWrap(true);
     QFont bold = state->font();
     bold.setBold(true);
     state->setFont(bold);
-    state->setMinimumHeight(3 * state->fontMetrics().lineSpacing()); // a failure's reason in words
-    state->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Every tile as high as any other, whatever it says: lines are fixed.
+    const auto lines = [](QLabel *label, int count) {
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        label->setFixedHeight(count * label->fontMetrics().lineSpacing());
+        label->setWordWrap(count > 1);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    };
+    lines(adapter, 1);
+    lines(state, 2);
+    lines(reason, 2);
+    lines(details, 1);
+    lines(counters, 1);
     bar->setRange(0, 100);
     bar->setTextVisible(false);
     bar->setFixedHeight(10);
     progress_label->hide();
+    // The progress bar and a failure's (or the reset prompt's) words share
+    // one place: a tile shows one or the other.
+    auto *slot = new QWidget;
+    slot->setFixedHeight(reason->height());
+    auto *slot_layout = new QVBoxLayout(slot);
+    slot_layout->setContentsMargins(0, 0, 0, 0);
+    slot_layout->addWidget(bar);
+    slot_layout->addWidget(reason);
+    slot_layout->addStretch(1);
+    reason->hide();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 4);
@@ -88,17 +105,21 @@ PortTile::PortTile(QCheckBox *box, QLabel *progress_label, QWidget *parent)
     layout->addWidget(box);
     layout->addWidget(adapter);
     layout->addWidget(state);
-    layout->addWidget(bar);
+    layout->addWidget(slot);
     layout->addWidget(details);
+    layout->addWidget(counters);
     layout->addWidget(progress_label);
-    setFixedHeight(sizeHint().height());
+    setFixedHeight(layout->sizeHint().height());
 }
 
 void PortTile::show_data(const PortTileData &data, int reset_seconds_left, bool loop)
 {
     const QString words = tile_state_words(data, reset_seconds_left, loop);
-    state->setText(words);
+    state->setText(tile_heading_words(data, reset_seconds_left, loop));
     state->setToolTip(words);
+    reason->setText(tile_reason_words(data));
+    reason->setVisible(!reason->text().isEmpty());
+    bar->setVisible(reason->text().isEmpty());
     adapter->setText(data.adapter);
     bar->setValue(data.state == TileState::ok ? 100 : data.percent());
 
@@ -107,7 +128,14 @@ void PortTile::show_data(const PortTileData &data, int reset_seconds_left, bool 
         facts << tr("id %1").arg(data.module_id);
     if (loop)
         facts << tile_counter_words(data);
-    details->setText(facts.join(QStringLiteral(" · ")));
+    QStringList line;
+    if (data.baud > 0)
+        line << tr("%1 baud").arg(data.baud);
+    if (!data.module_id.isEmpty())
+        line << (line.isEmpty() ? tr("id %1").arg(data.module_id) : data.module_id);
+    details->setText(line.join(QStringLiteral(" · ")));
+    details->setToolTip(details->text());
+    counters->setText(loop ? tile_counter_words(data) : QString());
 
     setAccessibleName(data.port + QStringLiteral(": ") + words);
     QStringList description{words};
@@ -132,11 +160,14 @@ StationView::StationView(QWidget *parent)
 {
     clock.start();
     image_line->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto *header = new QHBoxLayout;
-    header->addWidget(image_line, 1);
-    header->addWidget(mode_line);
-    header->addSpacing(12);
-    header->addWidget(totals_line);
+    auto *header = new QVBoxLayout;
+    header->setSpacing(2);
+    auto *mode_and_totals = new QHBoxLayout;
+    mode_and_totals->addWidget(mode_line);
+    mode_and_totals->addStretch(1);
+    mode_and_totals->addWidget(totals_line);
+    header->addWidget(image_line);
+    header->addLayout(mode_and_totals);
 
     grid->setSpacing(grid_spacing);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -315,6 +346,10 @@ void StationView::reflow()
             ++index;
         }
     }
+    // Up to three rows in view before the log gives way to nothing more.
+    const int rows = qMin(3, (index + columns - 1) / columns);
+    const int tile_height = tiles.isEmpty() ? 0 : tiles.first()->height();
+    scroll->setMinimumHeight(rows > 0 ? rows * tile_height + (rows - 1) * grid_spacing : 0);
 }
 
 void StationView::tick_countdowns()

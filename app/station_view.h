@@ -31,14 +31,18 @@ public:
     QCheckBox *check_box() const { return box; }
     QLabel *state_label() const { return state; }
     QProgressBar *progress_bar() const { return bar; }
+    QLabel *reason_label() const { return reason; }
     QLabel *details_label() const { return details; }
+    QLabel *counters_label() const { return counters; }
 
 private:
     QCheckBox *box;
     QLabel *adapter;
     QLabel *state;
+    QLabel *reason;
     QProgressBar *bar;
     QLabel *details;
+    QLabel *counters;
     TileState shown_state = TileState(-1);
 };
 

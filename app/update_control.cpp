@@ -83,6 +83,21 @@ void MainWindow::start_run()
         if (row >= 0 && row < max_ports && progress_labels[row])
             progress_labels[row]->setText(text);
     });
+    if (!station) {
+        // The log's prompt is the module vendor's words; the label under the
+        // port's box says which module it means, until the attempt goes on.
+        connect(session.get(), &RunEvents::reset_needed, this, [this](const QString &port) {
+            const int row = port_row(port);
+            if (row >= 0 && row < max_ports && progress_labels[row])
+                progress_labels[row]->setText(reset_prompt_of(port));
+        });
+        connect(session.get(), &RunEvents::attempt_finished, this, [this](const QString &port) {
+            const int row = port_row(port);
+            if (row >= 0 && row < max_ports && progress_labels[row]
+                && progress_labels[row]->text() == reset_prompt_of(port))
+                progress_labels[row]->clear();
+        });
+    }
     UpdateRun *pass = session->pass();
     connect(session.get(), &RunEvents::attempt_started, this,
             [this, pass] { current_port = pass->current_port; });
@@ -109,6 +124,11 @@ void MainWindow::start_session(RunMode mode)
     show_events_of(session.get());
     if (station)
         station->watch(session.get());
+}
+
+QString MainWindow::reset_prompt_of(const QString &port)
+{
+    return port + QStringLiteral(": ") + messages::app_damaged();
 }
 
 QStringList MainWindow::run_ports() const

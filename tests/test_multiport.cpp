@@ -150,6 +150,7 @@ private slots:
         const PortTile *failed = rig.probe->station()->tile(rig.module(1).link());
         QVERIFY2(failed->accessibleName().contains(QLatin1String("failed: ")), qPrintable(failed->accessibleName()));
         QVERIFY(failed->state_label()->text().contains(QLatin1String("(cancelled_by_module)")));
+        QCOMPARE(failed->reason_label()->text(), QStringLiteral("the module cancelled the transfer"));
         QVERIFY(rig.probe->station()->tile(rig.module(0).link())->state_label()->text() == QLatin1String("ok"));
         QVERIFY(rig.probe->station()->totals_label()->text().startsWith(QLatin1String("2 ok, 1 failed")));
     }
@@ -203,7 +204,7 @@ private slots:
         QVERIFY(wait_until([&] { return units_shown(0, 2); }, 60000));
         QCOMPARE(next.outData(), rig.image);
         const PortTile *tile = rig.probe->station()->tile(next.link());
-        QCOMPARE(tile->details_label()->text(), QStringLiteral("2 ok, 0 failed"));
+        QCOMPARE(tile->counters_label()->text(), QStringLiteral("2 ok, 0 failed"));
         QVERIFY(rig.probe->station()->mode_label()->text().contains(QLatin1String("fixture loop")));
         // Each unit of the station is a row, as each port's end of a run is.
         HistoryStore history(HistoryStore::default_path());

@@ -19,6 +19,8 @@ private slots:
         rig.update_all();
         QVERIFY(wait_until([&] { return rig.probe->reset_active(); }, 30000));
         QCOMPARE(rig.probe->app_damaged(), 1);
+        // The label under the port's box names the module the prompt means.
+        QCOMPARE(rig.probe->progress_label(0)->text(), name + QStringLiteral(": APP已经被破坏，请在10秒内点击复位按钮"));
         QVERIFY(wait_until([&] { return rig.probe->idle(); }, 40000));
 
         QCOMPARE(rig.probe->log_bodies(),
@@ -54,6 +56,7 @@ private slots:
         QCOMPARE(rig.probe->boxes.size(), 1);
         QVERIFY(rig.probe->has_box(QStringLiteral("warning"), QStringLiteral("警告"),
                                    QStringLiteral("复位超时，升级失败")));
+        QVERIFY(rig.probe->progress_label(0)->text().isEmpty()); // the prompt went with the attempt
         QVERIFY(rig.probe->update_button()->isEnabled());
         QVERIFY(!rig.probe->port()->isOpen());
         QVERIFY(!rig.probe->image_open());

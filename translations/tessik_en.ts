@@ -131,6 +131,10 @@
         <source>id %1</source>
         <translation>id %1</translation>
     </message>
+    <message>
+        <source>%1 baud</source>
+        <translation>%1 baud</translation>
+    </message>
 </context>
 <context>
     <name>StationView</name>
@@ -209,6 +213,22 @@
     <message>
         <source>%1 ok, %2 failed, %3 units/h</source>
         <translation>%1 ok, %2 failed, %3 units/h</translation>
+    </message>
+    <message>
+        <source>entering the boot loader</source>
+        <translation>entering the boot loader</translation>
+    </message>
+    <message>
+        <source>press reset: %1 s left</source>
+        <translation>press reset: %1 s left</translation>
+    </message>
+    <message>
+        <source>failed (%1)</source>
+        <translation>failed (%1)</translation>
+    </message>
+    <message>
+        <source>the application does not answer</source>
+        <translation>the application does not answer</translation>
     </message>
 </context>
 <context>
