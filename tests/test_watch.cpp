@@ -173,6 +173,27 @@ private slots:
         QVERIFY(!line.open);
     }
 
+    // The probe that found a module knows its rate: the unit's update starts
+    // there, with no scan of its own (which would begin again at 115200).
+    void a_unit_starts_at_the_rate_its_probe_found()
+    {
+        QTemporaryDir dir;
+        SimModule module(QString("--app-baud 57600").split(' '));
+        module.useToolJournal();
+        module.setLink(dir.filePath("tty"));
+        QVERIFY(module.start());
+        QProcess tool;
+        tool.setProcessEnvironment(tool_environment());
+        tool.start(TESSIK_TOOL_PATH, watch_args(write_image(dir, 2000), module.link(), {"--count", "1"}));
+        QVERIFY(module.waitForEvent("done", 90000));
+        QCOMPARE(finish(tool, 60000).exit_code, 0);
+        const QList<int> rates = module.escapeRates();
+        const int found = rates.indexOf(57600);
+        QVERIFY2(found > 0, qPrintable(QString::number(rates.size())));
+        QCOMPARE(rates.mid(found).count(57600), rates.size() - found);
+        QCOMPARE(module.events("xmodem").size(), 1);
+    }
+
     void station_counters()
     {
         StationCounters tally;
