@@ -9,8 +9,8 @@
 #include "records/done_lookup.h"
 #include "records/run_recorder.h"
 
-#include <QCoreApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <cstdio>

@@ -51,7 +51,8 @@ struct Options
                                   QStringLiteral("A failed port does not end the run; the others are still updated.")};
     QCommandLineOption no_low_latency{
         QStringLiteral("no-low-latency"),
-        QStringLiteral("Keep the driver's latency: do not ask a USB adapter to pass on the module's bytes at once.")};
+        QStringLiteral(
+            "Keep the driver's latency: do not ask a USB adapter to pass on the module's bytes at once.")};
     QCommandLineOption retries{QStringLiteral("retries"),
                                QStringLiteral("Try a failed port again from its scan up to N more times (default 0, at most 100)."),
                                QStringLiteral("N"), QStringLiteral("0")};

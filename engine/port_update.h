@@ -172,7 +172,7 @@ private:
 
     QString found_rate;
     quint8 damaged = 0;
-    int latency_ms = -1; // the adapter's latency timer, once the port opened
+    int latency_ms = -1;                // the adapter's latency timer, once the port opened
     std::shared_ptr<const Image> image; // while the update runs
     std::shared_ptr<const Image> taken; // what this update sends or sent
     QString image_message;
