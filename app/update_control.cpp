@@ -153,9 +153,10 @@ void MainWindow::show_events_of(RunEvents *started)
             });
     connect(started, &RunEvents::finished, this, &MainWindow::end_run);
     connect(started, &RunEvents::latency_known, this, [this](const QString &port, int ms, bool) {
-        const bool first_known = !adapter_latencies.contains(port);
+        const bool newly_slow = ms > slow_adapter_latency_ms
+                                && adapter_latencies.value(port, -1) <= slow_adapter_latency_ms;
         adapter_latencies[port] = ms;
-        if (first_known && ms > slow_adapter_latency_ms)
+        if (newly_slow)
             append_log(messages::slow_adapter(port, ms));
         for (int row = 0; row < max_ports && check_boxes[row]; ++row) {
             if (check_boxes[row]->text() == port)

@@ -4,8 +4,8 @@
 #include "serial/win_serial_port.h"
 #else
 
-#include "serial/line_journal.h"
 #include "platform/ports.h"
+#include "serial/line_journal.h"
 #include "serial/transport.h"
 
 #include <QByteArray>
