@@ -205,6 +205,7 @@ private:
     QString log_text;
     UpdateRecord record;
     RecordSettings records;
+    QMap<QString, int> adapter_latencies; // per port: its adapter's latency timer at its last open
     CheckOptions checks;
     bool skip_done = false;
     std::unique_ptr<HistoryWriter> history;

@@ -236,6 +236,8 @@ QString MainWindow::port_tooltip(const QString &name) const
             lines << tr("Serial number %1").arg(adapter.serial_number);
         if (!adapter.vid_pid.isEmpty())
             lines << tr("VID:PID %1").arg(adapter.vid_pid);
+        if (adapter_latencies.value(name, -1) >= 0)
+            lines << tr("Latency %1 ms").arg(adapter_latencies.value(name));
         lines << device;
         return lines.join(QLatin1Char('\n'));
     }

@@ -9,6 +9,7 @@
 #include "records/done_lookup.h"
 #include "records/run_recorder.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -117,6 +118,7 @@ void MainWindow::start_session(RunMode mode)
     request.image_path = firmware_path;
     request.image = approved_image;
     request.checks = run_checks();
+    request.low_latency = records.low_latency;
     record_run_start(request.ports);
     if (session)
         disconnect(session.get(), nullptr, this, nullptr);
@@ -170,6 +172,17 @@ void MainWindow::show_events_of(RunEvents *started)
                 show_notice(kind, title, text);
             });
     connect(started, &RunEvents::finished, this, &MainWindow::end_run);
+    connect(started, &RunEvents::latency_known, this, [this](const QString &port, int ms, bool) {
+        const bool newly_slow = ms > slow_adapter_latency_ms
+                                && adapter_latencies.value(port, -1) <= slow_adapter_latency_ms;
+        adapter_latencies[port] = ms;
+        if (newly_slow)
+            append_log(messages::slow_adapter(port, ms));
+        for (int row = 0; row < max_ports && check_boxes[row]; ++row) {
+            if (check_boxes[row]->text() == port)
+                check_boxes[row]->setToolTip(port_tooltip(port));
+        }
+    });
     // Each port reads the image when it begins: the record names what it was sent.
     connect(
         started, &RunEvents::image_taken, this,

@@ -49,6 +49,10 @@ struct Options
                             QStringLiteral("JSON Lines events on standard output; human text on standard error.")};
     QCommandLineOption keep_going{QStringLiteral("keep-going"),
                                   QStringLiteral("A failed port does not end the run; the others are still updated.")};
+    QCommandLineOption no_low_latency{
+        QStringLiteral("no-low-latency"),
+        QStringLiteral(
+            "Keep the driver's latency: do not ask a USB adapter to pass on the module's bytes at once.")};
     QCommandLineOption retries{QStringLiteral("retries"),
                                QStringLiteral("Try a failed port again from its scan up to N more times (default 0, at most 100)."),
                                QStringLiteral("N"), QStringLiteral("0")};
@@ -206,7 +210,7 @@ struct Options
     {
         return {
             {"Update modules", {&file, &port, &parallel, &keep_going, &retries, &wait_port, &baud, &expect_sha256,
-                                &trusted_key, &manifest}},
+                                &trusted_key, &manifest, &no_low_latency}},
             {"Check what was written, and which module took it",
              {&verify, &verify_timeout, &version_command, &expect_version, &min_version, &id_command, &id_pattern,
               &skip_done}},
@@ -557,6 +561,7 @@ CommandLine parse_command_line(const QStringList &arguments)
     line.parallel = parser.isSet(options.parallel);
     line.json = parser.isSet(options.json);
     line.keep_going = parser.isSet(options.keep_going);
+    line.records.low_latency = !parser.isSet(options.no_low_latency);
     line.log_file = parser.value(options.log);
     line.verbose = parser.isSet(options.verbose);
     line.quiet = parser.isSet(options.quiet);

@@ -3,9 +3,11 @@
 #include "cli/command_line.h"
 #include "cli/human_text.h"
 #include "engine/log_format.h"
+#include "engine/messages.h"
 #include "records/done_lookup.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -53,6 +55,7 @@ RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> imag
     request.gone_after_ms = qRound(line.gone_after_seconds * 1000);
     request.explain_open_failure = true;
     request.known_rate = line.baud;
+    request.low_latency = line.records.low_latency;
     return request;
 }
 
@@ -122,6 +125,17 @@ void SessionReport::watch(RunSession *session)
         event(QStringLiteral("rate"), {{QStringLiteral("port"), port}, {QStringLiteral("baud"), baud}});
         rates[port] = baud;
         writer.status(port, HumanText::tr("%1 baud: into the boot loader").arg(baud));
+    });
+    QObject::connect(session, &RunEvents::latency_known, [this](const QString &port, int ms, bool low) {
+        event(QStringLiteral("latency"), {{QStringLiteral("port"), port},
+                                          {QStringLiteral("latency_ms"), ms},
+                                          {QStringLiteral("low_latency"), low}});
+        if (ms <= slow_adapter_latency_ms || slow_adapters.contains(port))
+            return;
+        slow_adapters.insert(port);
+        const QString warning = messages::slow_adapter(port, ms);
+        writer.to_file(format_log_line(QDateTime::currentDateTime(), warning));
+        put(stderr, warning + QLatin1Char('\n'));
     });
     QObject::connect(session, &RunEvents::reset_needed, [this](const QString &port) {
         event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});

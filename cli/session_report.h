@@ -7,6 +7,7 @@
 
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -46,6 +47,7 @@ private:
     const CommandLine &line;
     const RunRequest &request;
     std::unique_ptr<RunHistory> rows; // every port's end is a row, written by a thread of its own
+    QSet<QString> slow_adapters;           // warned of once each
     QMap<QString, int> rates;              // the application's rate each port was found at
     QMap<QString, QElapsedTimer> sending;  // since each port's first block
     QMap<QString, int> last_percent;  // per port: progress is told once per percent

@@ -74,6 +74,8 @@ void FixtureLoop::connect_update(const QString &port, PortUpdate *update, int at
             [this, port](const QString &id) { emit module_identified(port, id); });
     connect(update, &PortUpdate::facts_known, this,
             [this, port](const PortFacts &facts) { emit facts_known(port, facts); });
+    connect(update, &PortUpdate::latency_known, this,
+            [this, port](int ms, bool low) { emit latency_known(port, ms, low); });
     connect(update, &PortUpdate::log_line, this,
             [this, port](const QString &body) { emit log_line(port, body); });
     connect(update, &PortUpdate::progress, this,

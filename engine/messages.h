@@ -6,12 +6,23 @@
 // their translations (translations/*.ts), taken in the language in use when
 // a line is formed.
 
+#include "platform/ports.h"
 #include "serial/transport.h"
 
 #include <QCoreApplication>
 #include <QString>
 
 namespace messages {
+
+// In English only, as the udev rule it names.
+inline QString slow_adapter(const QString &port, int timer_ms)
+{
+    return QStringLiteral("%1: warning: the adapter holds the module's bytes %2 ms before passing them on, "
+                          "and every XMODEM block waits that long for its ACK; to make it 1 ms for good, %3")
+        .arg(port)
+        .arg(timer_ms)
+        .arg(adapter_latency_remedy());
+}
 
 inline QString image_unreadable()
 {

@@ -2,6 +2,7 @@
 
 #include "engine/update_run.h"
 #include "platform/platform.h"
+#include "serial/system_port.h"
 
 #include <QTimer>
 
@@ -42,7 +43,9 @@ PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, Fixtu
       gone_timer(new QTimer(this))
 {
     if (!this->options.probe.open_transport)
-        this->options.probe.open_transport = this->options.update.open_transport;
+        this->options.probe.open_transport = this->options.update.open_transport
+                                                 ? this->options.update.open_transport
+                                                 : system_serial_ports(this->options.update.low_latency);
     const QString &device = this->options.update.device;
     probe = new ModuleProbe(device_name(device.isEmpty() ? name : device), this->options.probe, this);
     gone_timer->setSingleShot(true);

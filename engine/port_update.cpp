@@ -29,7 +29,7 @@ PortUpdate::PortUpdate(const QString &port_name, const QString &firmware_path, U
 {
     register_outcome_types();
     if (!this->options.open_transport)
-        this->options.open_transport = system_serial_port;
+        this->options.open_transport = system_serial_ports(this->options.low_latency);
     deadline_timer->setSingleShot(true);
     connect(deadline_timer, &QTimer::timeout, this, &PortUpdate::service);
 }

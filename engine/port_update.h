@@ -30,6 +30,7 @@ struct UpdateOptions
     // The application's rate when it is known already (--baud, or the
     // fixture's probe that found the module): no scan; 0: the scan finds it.
     int known_rate = 0;
+    bool low_latency = true; // asked of the driver on every open; false: as the driver has it
     int open_pause_ms = wire::open_pause_ms;
     int reboot_pause_ms = wire::reboot_pause_ms;
     // The bytes to send, read once by the caller; null: the port reads its
@@ -97,6 +98,9 @@ signals:
     void module_identified(const QString &module_id);
     // Just before finished(): what this attempt found out.
     void facts_known(const PortFacts &facts);
+    // Once the port is open for the handshake: its adapter's latency timer
+    // (-1: unknown) and whether the driver took low latency.
+    void latency_known(int timer_ms, bool low_latency);
     void finished(PortResult result, FailReason reason);
 
 public slots:
@@ -168,6 +172,7 @@ private:
 
     QString found_rate;
     quint8 damaged = 0;
+    int latency_ms = -1;                // the adapter's latency timer, once the port opened
     std::shared_ptr<const Image> image; // while the update runs
     std::shared_ptr<const Image> taken; // what this update sends or sent
     QString image_message;

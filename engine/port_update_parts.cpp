@@ -72,6 +72,9 @@ quint8 PortUpdate::open_update_port()
         link->setBaudRate(rate);
     link->applyLineSettings();
     link->setInputHint([this] { service(); });
+    const AdapterLatency latency = link->adapterLatency();
+    latency_ms = latency.timer_ms;
+    emit latency_known(latency.timer_ms, latency.low_latency);
     return 0;
 }
 

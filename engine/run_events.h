@@ -27,6 +27,9 @@ signals:
     void reset_needed(const QString &port);
     void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
     void module_identified(const QString &port, const QString &module_id);
+    // The adapter's latency timer (-1: unknown) once the port is open for the
+    // handshake, and whether the driver took low latency.
+    void latency_known(const QString &port, int timer_ms, bool low_latency);
     // Just before attempt_finished().
     void facts_known(const QString &port, const PortFacts &facts);
     // Also, with attempt 0, for a port that a run ends without starting it.

@@ -9,6 +9,7 @@ UpdateOptions update_options(const RunRequest &request)
     options.checks = request.checks;
     options.explain_open_failure = request.explain_open_failure;
     options.known_rate = request.known_rate;
+    options.low_latency = request.low_latency;
     return options;
 }
 
@@ -53,6 +54,7 @@ void RunSession::relay(RunEvents *source)
     connect(source, &RunEvents::image_taken, this, &RunEvents::image_taken);
     connect(source, &RunEvents::module_identified, this, &RunEvents::module_identified);
     connect(source, &RunEvents::facts_known, this, &RunEvents::facts_known);
+    connect(source, &RunEvents::latency_known, this, &RunEvents::latency_known);
     connect(source, &RunEvents::attempt_finished, this, &RunEvents::attempt_finished);
     connect(source, &RunEvents::finished, this, &RunEvents::finished);
 }

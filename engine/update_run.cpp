@@ -100,6 +100,8 @@ void UpdateRun::start_port(int index)
     connect(update, &PortUpdate::module_identified, this,
             [this, port](const QString &id) { emit module_identified(port, id); });
     connect(update, &PortUpdate::facts_known, this, [this, port](const PortFacts &facts) { emit facts_known(port, facts); });
+    connect(update, &PortUpdate::latency_known, this,
+            [this, port](int ms, bool low) { emit latency_known(port, ms, low); });
     connect(update, &PortUpdate::finished, this,
             [this, index](PortResult result, FailReason reason) { port_ended(index, result, reason); });
     emit attempt_started(port, attempts[index]);

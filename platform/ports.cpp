@@ -13,10 +13,13 @@
 #include <initguid.h> // first: GUID_DEVCLASS_PORTS is then defined here, not only declared
 
 #include <devguid.h>
+#include <string>
 #include <setupapi.h>
 #else
 #include <QSerialPortInfo>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -278,6 +281,125 @@ bool input_ready(qintptr handle, int timeout_ms)
         rc = ::poll(&fd, 1, timeout_ms);
     } while (rc < 0 && errno == EINTR);
     return rc > 0;
+#endif
+}
+
+int parse_latency_timer(const QByteArray &text)
+{
+    bool number = false;
+    const int ms = text.trimmed().toInt(&number);
+    return number && ms >= 0 && ms <= 255 ? ms : -1;
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+// HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\<device>\0000\Device Parameters
+// holds PortName (COM3) and LatencyTimer (ms) of each FTDI adapter installed.
+int ftdi_latency_timer_ms(const QString &port_name)
+{
+    const wchar_t *const root = L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+    HKEY devices = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, root, 0, KEY_READ, &devices) != ERROR_SUCCESS)
+        return -1;
+    int found = -1;
+    for (DWORD index = 0; found < 0 && index < 1024; ++index) {
+        wchar_t device[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(devices, index, device, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::wstring path = std::wstring(device) + L"\\0000\\Device Parameters";
+        HKEY parameters = nullptr;
+        if (RegOpenKeyExW(devices, path.c_str(), 0, KEY_READ, &parameters) != ERROR_SUCCESS)
+            continue;
+        wchar_t name[64] = {};
+        DWORD size = sizeof name - sizeof(wchar_t);
+        DWORD type = 0;
+        DWORD timer = 0;
+        DWORD timer_size = sizeof timer;
+        if (RegQueryValueExW(parameters, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size)
+                == ERROR_SUCCESS
+            && type == REG_SZ && port_name.compare(QString::fromWCharArray(name), Qt::CaseInsensitive) == 0
+            && RegQueryValueExW(parameters, L"LatencyTimer", nullptr, &type, reinterpret_cast<BYTE *>(&timer),
+                                &timer_size)
+                   == ERROR_SUCCESS
+            && type == REG_DWORD)
+            found = static_cast<int>(timer);
+        RegCloseKey(parameters);
+    }
+    RegCloseKey(devices);
+    return found;
+}
+
+} // namespace
+#endif
+
+QString adapter_latency_remedy()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("set Latency Timer (msec) to 1 in the port's Advanced settings in the Device Manager");
+#else
+    return QStringLiteral("add the udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
+                          "ATTR{latency_timer}=\"1\" (in /etc/udev/rules.d/60-tessik-serial.rules)");
+#endif
+}
+
+LowLatencyRequest request_low_latency(qintptr handle)
+{
+    LowLatencyRequest request;
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle);
+#else
+    const int fd = static_cast<int>(handle);
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return request; // no serial driver (a pty): nothing to ask
+    request.old_flags = serial.flags;
+    if (!(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(fd, TIOCSSERIAL, &serial) != 0)
+            return request;
+        request.changed = true;
+    }
+    serial_struct now{};
+    request.granted = ::ioctl(fd, TIOCGSERIAL, &now) == 0 && (now.flags & ASYNC_LOW_LATENCY);
+#endif
+    return request;
+}
+
+void restore_serial_flags(qintptr handle, const LowLatencyRequest &request)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle);
+    Q_UNUSED(request);
+#else
+    if (!request.changed)
+        return;
+    const int fd = static_cast<int>(handle);
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return;
+    serial.flags = (serial.flags & ~ASYNC_LOW_LATENCY) | (request.old_flags & ASYNC_LOW_LATENCY);
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+#endif
+}
+
+int adapter_latency_timer_ms(const QString &device)
+{
+#ifdef Q_OS_WIN
+    const QString prefix = QStringLiteral("\\\\.\\");
+    return ftdi_latency_timer_ms(device.startsWith(prefix) ? device.mid(prefix.size()) : device);
+#else
+    // /dev/serial/by-id/usb-FTDI_...-if00-port0 and udev's own links lead to /dev/ttyUSB0.
+    const QString name = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
+    if (name.isEmpty())
+        return -1;
+    const QByteArray root = qgetenv("TESSIK_SYSFS_ROOT");
+    QFile timer((root.isEmpty() ? QStringLiteral("/sys") : QFile::decodeName(root))
+                + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer"));
+    if (!timer.open(QIODevice::ReadOnly))
+        return -1;
+    return parse_latency_timer(timer.read(16));
 #endif
 }
 

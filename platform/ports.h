@@ -67,3 +67,27 @@ void drain_output(qintptr handle);
 // True when the serial device has input (or a hang-up) within timeout_ms.
 // Where the platform has no cheap way to tell, it answers true.
 bool input_ready(qintptr handle, int timeout_ms);
+
+// ASYNC_LOW_LATENCY asked of the driver on an open port (Linux, TIOCSSERIAL):
+// a USB adapter then hands over short reads at once instead of holding them
+// for its latency timer. old_flags are the serial flags to put back on close.
+struct LowLatencyRequest
+{
+    bool granted = false; // the flag reads back set
+    bool changed = false; // we set it: restore_serial_flags puts old_flags back
+    int old_flags = 0;
+};
+LowLatencyRequest request_low_latency(qintptr handle);
+void restore_serial_flags(qintptr handle, const LowLatencyRequest &request);
+
+// The latency timer of the port's USB adapter in ms: the FTDI driver's
+// latency_timer in sysfs (the device's links resolved to ttyUSBn; the root
+// /sys, or $TESSIK_SYSFS_ROOT for tests), on Windows the FTDIBUS device's
+// LatencyTimer whose PortName is the port. -1 when the system has none.
+int adapter_latency_timer_ms(const QString &device);
+
+// How to make an adapter's latency 1 ms for good on this system (a udev rule, a driver setting).
+QString adapter_latency_remedy();
+
+// The number in a latency_timer file ("16\n"); -1 for anything else.
+int parse_latency_timer(const QByteArray &text);

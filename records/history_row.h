@@ -37,6 +37,7 @@ struct HistoryRow
     QString release_key;
     QString release;
     QString release_comment;
+    QString adapter_latency_ms; // the adapter's latency timer once the port opened; empty: unknown
     QString uid;           // the row's identity in every database: a UUID made when it is written first
 };
 

@@ -48,7 +48,7 @@ QStringList known_keys()
 {
     return {QStringLiteral("station"),    QStringLiteral("operator"), QStringLiteral("central_db"),
             QStringLiteral("history_db"), QStringLiteral("verify"),   QStringLiteral("trusted_key"),
-            QStringLiteral("manifest"),   QStringLiteral("language")};
+            QStringLiteral("manifest"),   QStringLiteral("language"), QStringLiteral("low_latency")};
 }
 
 // The file's keys and values as written: after the first '=' up to the end
@@ -159,5 +159,11 @@ SettingsFileReport apply_settings_file(RecordSettings &settings, const QString &
         settings.verify = true;
     else if (!verify.isEmpty() && !no.contains(verify))
         report.warnings << QStringLiteral("%1: verify is true or false, not %2: not used").arg(path, verify);
+    const QString low_latency = values.value(QStringLiteral("low_latency")).toLower();
+    if (no.contains(low_latency))
+        settings.low_latency = false;
+    else if (!low_latency.isEmpty() && !yes.contains(low_latency))
+        report.warnings
+            << QStringLiteral("%1: low_latency is true or false, not %2: not used").arg(path, low_latency);
     return report;
 }

@@ -21,6 +21,7 @@ struct RecordSettings
     QString trusted_key;
     QString manifest;
     QString language; // the operator's texts: "zh" or "en" (platform/language.h); empty: zh
+    bool low_latency = true; // false: --no-low-latency, or low_latency=false in the file
 
     QString resolved_db_path() const;
     QString resolved_station() const;
@@ -42,7 +43,7 @@ struct SettingsFileReport
 };
 
 // Fills the empty fields from the file's keys station, operator, central_db,
-// history_db, verify, trusted_key, manifest and language: one key=value a line, the value as written (trimmed);
+// history_db, verify, trusted_key, manifest, language and low_latency: one key=value a line, the value as written (trimmed);
 // lines starting with # or ; are comments, keys under a [section] other than
 // [General] are not read. A missing file changes nothing. A file holding a
 // password that group or others may read is refused, as libpq refuses such a

@@ -124,5 +124,7 @@ HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult resu
     row.module_id = found.module_id;
     row.version_reply = found.version_reply;
     row.crc_mode = found.crc_mode;
+    if (found.latency_ms >= 0)
+        row.adapter_latency_ms = QString::number(found.latency_ms);
     return row;
 }

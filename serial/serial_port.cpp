@@ -102,6 +102,8 @@ bool SerialPort::open()
         journal = LineJournal::from_environment();
         if (journal)
             journal->rate(serial.baudRate());
+        latency_request = low_latency_wanted ? request_low_latency(serial.handle()) : LowLatencyRequest{};
+        latency = {adapter_latency_timer_ms(device), latency_request.granted};
         read_notifier = nullptr;
         for (QSocketNotifier *notifier : serial.findChildren<QSocketNotifier *>()) {
             if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
@@ -133,8 +135,10 @@ bool SerialPort::isOpen() const
 
 void SerialPort::close()
 {
-    if (serial.isOpen())
+    if (serial.isOpen()) {
+        restore_serial_flags(serial.handle(), std::exchange(latency_request, {}));
         serial.close();
+    }
     journal.reset();
 }
 

@@ -4,6 +4,7 @@
 #include "serial/win_serial_port.h"
 #else
 
+#include "platform/ports.h"
 #include "serial/line_journal.h"
 #include "serial/transport.h"
 
@@ -79,6 +80,9 @@ public:
     // True once a read or write error showed that the device is gone or broken.
     bool failed() const override;
     void setInputHint(std::function<void()> hint) override;
+    // Before open(): false keeps the driver's latency as it is (--no-low-latency).
+    void setLowLatency(bool wanted) { low_latency_wanted = wanted; }
+    AdapterLatency adapterLatency() const override { return latency; }
     QString errorString() const { return serial.errorString(); }
 
 private:
@@ -109,6 +113,9 @@ private:
     QElapsedTimer line_clock;
     qint64 line_busy_until_us = 0;
     std::unique_ptr<LineJournal> journal;
+    bool low_latency_wanted = true;
+    LowLatencyRequest latency_request;
+    AdapterLatency latency;
 };
 
 #endif // _WIN32

@@ -14,6 +14,17 @@ enum class OpenFailure {
     other,
 };
 
+// How long the port's adapter may hold what the module sent before the tool
+// can read it (a USB adapter's latency timer), as far as the system tells.
+struct AdapterLatency
+{
+    int timer_ms = -1;        // -1: the system tells nothing
+    bool low_latency = false; // the driver took ASYNC_LOW_LATENCY
+};
+
+// Above this, every XMODEM block waits for its ACK noticeably longer.
+constexpr int slow_adapter_latency_ms = 2;
+
 // The small interface the update talks to: a serial line that is opened,
 // read and written by polling. SerialPort is the real one; tests and the
 // fuzzer put an in-memory line in its place. Its names follow the serial
@@ -47,6 +58,9 @@ public:
 
     // True once a read or write showed that the device is gone or broken.
     virtual bool failed() const = 0;
+
+    // Of the open port; lines without an adapter tell nothing.
+    virtual AdapterLatency adapterLatency() const { return {}; }
 
     // Called (from the event loop) when input may be waiting; a hint only,
     // the reader still polls. Lines without notifications ignore it.

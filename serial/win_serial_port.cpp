@@ -1,5 +1,7 @@
 #include "serial/win_serial_port.h"
 
+#include "platform/ports.h"
+
 #include <QThread>
 #include <QtGlobal>
 
@@ -126,6 +128,7 @@ bool SerialPort::open()
     stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     write_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     failure = OpenFailure::none;
+    latency = {adapter_latency_timer_ms(device), false};
     reader = std::thread(&SerialPort::read_loop, this);
     return true;
 }

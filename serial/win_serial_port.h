@@ -53,6 +53,9 @@ public:
     // explain: the adapter was unplugged or the driver gave up.
     bool failed() const override;
     void setInputHint(std::function<void()> hint) override;
+    // Before open(): false keeps the driver's latency as it is (--no-low-latency).
+    void setLowLatency(bool wanted) { low_latency_wanted = wanted; }
+    AdapterLatency adapterLatency() const override { return latency; }
     QString errorString() const;
 
 private:
@@ -70,6 +73,8 @@ private:
     qint32 rate = 9600;
     int timeout_ms = 10;
     OpenFailure failure = OpenFailure::none;
+    bool low_latency_wanted = true; // Windows has no request; the registry's timer is read
+    AdapterLatency latency;
 
     std::thread reader;
     mutable std::mutex mutex; // guards input, device_failed, last_error

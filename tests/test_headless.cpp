@@ -4,6 +4,7 @@
 #include "sim_harness.h"
 #include "tool_run.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +36,44 @@ private slots:
                                         QStringLiteral("完成:64%"), QStringLiteral("完成:76%"),
                                         QStringLiteral("完成:89%"), QStringLiteral("完成:100%")}));
         QVERIFY(!run.err.contains(QStringLiteral("警告")));
+    }
+
+    // Through the line shim, against an adapter that holds bytes 16 ms: by
+    // default the driver is asked for low latency on every open and given its
+    // flag back on close; kept as it is, the slow adapter is warned of once.
+    void adapter_latency_is_asked_low_unless_kept()
+    {
+        QTemporaryDir dir;
+        const QString image = write_image(dir, 2000);
+        for (const bool keep : {false, true}) {
+            QTemporaryDir lines;
+            SimModule sim({QStringLiteral("--adapter-latency-ms"), QStringLiteral("16"),
+                           QStringLiteral("--line-state"), lines.path()});
+            QVERIFY(sim.start());
+            QStringList args{QStringLiteral("--json"), QStringLiteral("--file"), image, QStringLiteral("--port"),
+                             sim.link()};
+            if (keep)
+                args << QStringLiteral("--no-low-latency");
+            const Run run = run_tool(args, 90000, shimmed_environment(lines.path()));
+            QCOMPARE(run.exit_code, 0);
+            const QList<QJsonObject> latency = run.of(QStringLiteral("latency"));
+            QCOMPARE(latency.size(), 1);
+            QCOMPARE(latency.first().value(QStringLiteral("latency_ms")).toInt(), keep ? 16 : 1);
+            QCOMPARE(latency.first().value(QStringLiteral("low_latency")).toBool(), !keep);
+            QCOMPARE(run.err.count(QStringLiteral("warning: the adapter holds")), keep ? 1 : 0);
+            if (keep)
+                QVERIFY(run.err.contains(sim.link() + QStringLiteral(": warning: the adapter holds the module's bytes 16 ms"))
+                        && run.err.contains(QStringLiteral("DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"")));
+            QStringList flags; // of every change the shim saw, in order
+            for (const QString &name : QDir(lines.path()).entryList({QStringLiteral("pts-*.lines")})) {
+                for (const QString &line : QString::fromLatin1(file_bytes(lines.filePath(name))).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    flags << line.section(QLatin1Char(' '), -1);
+            }
+            // The scan's open and the update's: each sets the flag, each close clears it.
+            const QStringList asked{QStringLiteral("low_latency=1"), QStringLiteral("low_latency=0"),
+                                    QStringLiteral("low_latency=1"), QStringLiteral("low_latency=0")};
+            QCOMPARE(flags, keep ? QStringList() : asked);
+        }
     }
 
     void failed_run()

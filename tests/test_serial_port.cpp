@@ -6,6 +6,7 @@
 #include "serial/serial_port.h"
 #include "tools/line_rate.h"
 
+#include <QDir>
 #include <QThread>
 #include <QtTest>
 
@@ -153,6 +154,28 @@ private slots:
         }
         QVERIFY(is_supported_rate(14400));
         QVERIFY(!is_supported_rate(1234));
+    }
+
+    // The timer of the adapter a link leads to; only a plain number counts.
+    void latency_timer_of_a_linked_adapter()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("sys/bus/usb-serial/devices/ttyUSB7")));
+        QFile device(dir.filePath(QStringLiteral("ttyUSB7")));
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        const QString link = dir.filePath(QStringLiteral("usb-FTDI_FT232R_A5028-if00-port0"));
+        QVERIFY(QFile::link(device.fileName(), link));
+        qputenv("TESSIK_SYSFS_ROOT", dir.filePath(QStringLiteral("sys")).toUtf8());
+        const QString timer = dir.filePath(QStringLiteral("sys/bus/usb-serial/devices/ttyUSB7/latency_timer"));
+        const QList<QPair<QByteArray, int>> table{{"16\n", 16}, {"1", 1}, {"", -1}, {"x16\n", -1}, {"256\n", -1}};
+        for (const auto &row : table) {
+            QFile file(timer);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(row.first) == row.first.size());
+            file.close();
+            QCOMPARE(adapter_latency_timer_ms(link), row.second);
+        }
+        QCOMPARE(adapter_latency_timer_ms(dir.filePath(QStringLiteral("no-such-port"))), -1);
+        qunsetenv("TESSIK_SYSFS_ROOT");
     }
 
     void vanished_device_is_reported()

@@ -44,6 +44,23 @@ inline QProcessEnvironment tool_environment()
     return env;
 }
 
+#ifdef TESSIK_LINE_SHIM_PATH
+// The tool with the line shim preloaded: on a pty it gets the serial flags
+// and the latency timer of an adapter, kept in state_dir (see line_shim.cpp).
+inline QProcessEnvironment shimmed_environment(const QString &state_dir)
+{
+    QProcessEnvironment env = tool_environment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TESSIK_LINE_SHIM_PATH));
+    env.insert(QStringLiteral("TESSIK_LINE_STATE_DIR"), state_dir);
+    env.insert(QStringLiteral("TESSIK_SYSFS_ROOT"), state_dir + QStringLiteral("/sys"));
+    // A sanitizer build refuses a library loaded before its runtime.
+    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("verify_asan_link_order=0"));
+    return env;
+}
+#endif
+
 // timeout_ms only catches a hang: the tool is given at least two minutes,
 // which a started process of it may need on a busy machine.
 inline Run finish(QProcess &tool, int timeout_ms)

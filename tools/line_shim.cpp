@@ -8,7 +8,10 @@
 // simulated module reads:
 //   <microseconds, CLOCK_MONOTONIC> dtr=<0|1> rts=<0|1> low_latency=<0|1>
 // Lines start as a port's after its open on Linux: DTR and RTS asserted,
-// no low latency. Without TESSIK_LINE_STATE_DIR, or on a file descriptor
+// no low latency. Where the simulator wrote the adapter's latency timer
+// ($TESSIK_LINE_STATE_DIR/sys/bus/usb-serial/devices/N/latency_timer), it is
+// 1 while ASYNC_LOW_LATENCY is set and its own value again once it is
+// cleared, as the FTDI driver has it. Without TESSIK_LINE_STATE_DIR, or on a file descriptor
 // that is no pty, every call goes to the C library unchanged.
 
 #include <dlfcn.h>
@@ -30,6 +33,7 @@ struct LineState
     bool known = false;
     int modem = TIOCM_DTR | TIOCM_RTS;
     int serial_flags = 0;
+    int latency_timer = -1; // the adapter's own, before low latency replaced it
 };
 
 constexpr int max_ptys = 4096;
@@ -79,6 +83,29 @@ void append_state(int pty, const LineState &state)
     close(out);
 }
 
+void follow_low_latency(int pty, LineState &state)
+{
+    char path[512];
+    snprintf(path, sizeof path, "%s/sys/bus/usb-serial/devices/%d/latency_timer", getenv("TESSIK_LINE_STATE_DIR"),
+             pty);
+    const bool low = (state.serial_flags & ASYNC_LOW_LATENCY) != 0;
+    if (state.latency_timer < 0) {
+        FILE *in = fopen(path, "r");
+        if (!in)
+            return;
+        if (fscanf(in, "%d", &state.latency_timer) != 1)
+            state.latency_timer = -1;
+        fclose(in);
+        if (state.latency_timer < 0)
+            return;
+    }
+    FILE *out = fopen(path, "w");
+    if (!out)
+        return;
+    fprintf(out, "%d\n", low ? 1 : state.latency_timer);
+    fclose(out);
+}
+
 bool emulated(unsigned long request)
 {
     switch (request) {
@@ -125,6 +152,8 @@ int emulate(int pty, unsigned long request, void *argument)
     }
     case TIOCSSERIAL:
         state.serial_flags = static_cast<const serial_struct *>(argument)->flags;
+        if ((before.serial_flags ^ state.serial_flags) & ASYNC_LOW_LATENCY)
+            follow_low_latency(pty, state);
         break;
     }
     if (first || before.modem != state.modem || before.serial_flags != state.serial_flags)

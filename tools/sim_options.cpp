@@ -253,6 +253,13 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
               o.strictLine = v;
               return !v.empty();
           } },
+        { "--adapter-latency-ms", [&o](const std::string& v) {
+              return parseSeconds(v, o.adapterLatencyMs) && o.adapterLatencyMs <= 255;
+          } },
+        { "--line-state", [&o](const std::string& v) {
+              o.lineState = v;
+              return !v.empty();
+          } },
         { "--max-seconds", [&o](const std::string& v) {
               return parseSeconds(v, o.maxSeconds) && o.maxSeconds > 0;
           } },
@@ -332,6 +339,14 @@ void printHelp(const char* program)
         "                          only then; a rate change in the journal before a byte's line\n"
         "                          time ends garbles it (event 'garbled'). When this process reads\n"
         "                          them does not matter. Paces that direction like --pace.\n"
+        "  --adapter-latency-ms N  bytes to the tool wait N ms after the last one before the tool\n"
+        "                          can read them, as a USB adapter's latency timer holds a short\n"
+        "                          read; 1 ms once the tool set ASYNC_LOW_LATENCY (seen with\n"
+        "                          --line-state)\n"
+        "  --line-state DIR        the line shim's TESSIK_LINE_STATE_DIR: read the tool's modem\n"
+        "                          lines and serial flags from DIR/pts-N.lines; with\n"
+        "                          --adapter-latency-ms also gives the tool the adapter's\n"
+        "                          DIR/sys/bus/usb-serial/devices/N/latency_timer\n"
         "\n"
         "Application:\n"
         "  --app-baud RATE         9600|14400|19200|38400|57600|115200|none (default 115200);\n"

@@ -53,6 +53,8 @@ struct Options {
     double rxGiveUp = -1;                      // seconds of silence; negative: never
     bool pace = false;
     std::string strictLine;                    // the tool's line journal; empty: off
+    double adapterLatencyMs = 0;               // an adapter's hold of bytes to the tool; 0: none
+    std::string lineState;                     // the line shim's TESSIK_LINE_STATE_DIR; empty: none
     bool wrongRateGarbage = false;
     std::string peerCommand;
     // The application's identity and version commands (empty: not answered).

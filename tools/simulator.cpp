@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -79,6 +80,8 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 {
     childMask_ = &childMask;
     toolRate_ = lineRate(line_.master());
+    lineState_.attach(opt_.lineState, line_.slavePath());
+    shareLatencyTimer();
     if (opt_.bootNow) {
         enterBootLoader();
         startTransfer(Clock::now());
@@ -101,6 +104,7 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 // Everything that is due at 'now', in order: input, timers, peer, output.
 void Simulator::step(TimePoint now)
 {
+    lineState_.poll();
     watchLine(now);
     deliverDue(now);
     runTimers(now);
@@ -157,6 +161,8 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
         keepEarliest(earliest, rxQueue_.front().due);
     if (!txQueue_.empty())
         keepEarliest(earliest, txQueue_.front().due);
+    if (!adapterHeld_.empty())
+        keepEarliest(earliest, adapterLastArrival_ + adapterHold());
     if (phase_ == Phase::Rebooting)
         keepEarliest(earliest, rebootAt_);
     if (phase_ == Phase::StartingApp)
@@ -277,11 +283,45 @@ void Simulator::sendToTool(const std::string& bytes, TimePoint now)
     txQueue_.push_back({ bytes, due });
 }
 
+// The adapter's latency timer as the tool's open finds it, where the line
+// shim keeps it for the pty (it makes it 1 while ASYNC_LOW_LATENCY is set).
+void Simulator::shareLatencyTimer()
+{
+    const std::string prefix = "/dev/pts/";
+    if (opt_.lineState.empty() || opt_.adapterLatencyMs <= 0 || line_.slavePath().rfind(prefix, 0) != 0)
+        return;
+    std::string dir = opt_.lineState + "/sys/bus/usb-serial/devices/" + line_.slavePath().substr(prefix.size());
+    for (size_t at = opt_.lineState.size() + 1; at != std::string::npos; at = dir.find('/', at + 1))
+        mkdir(dir.substr(0, at).c_str(), 0755);
+    mkdir(dir.c_str(), 0755);
+    if (FILE* timer = std::fopen((dir + "/latency_timer").c_str(), "w")) {
+        std::fprintf(timer, "%.0f\n", opt_.adapterLatencyMs);
+        std::fclose(timer);
+    }
+}
+
+// How long the adapter holds what came in after its last byte.
+Duration Simulator::adapterHold() const
+{
+    const double ms = lineState_.current().lowLatency ? 1.0 : opt_.adapterLatencyMs;
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
 void Simulator::flushToTool(TimePoint now)
 {
+    const bool held = opt_.adapterLatencyMs > 0;
     while (!txQueue_.empty() && txQueue_.front().due <= now) {
-        toToolBuffer_ += txQueue_.front().bytes;
+        if (held) {
+            adapterHeld_ += txQueue_.front().bytes;
+            adapterLastArrival_ = txQueue_.front().due;
+        } else {
+            toToolBuffer_ += txQueue_.front().bytes;
+        }
         txQueue_.pop_front();
+    }
+    if (!adapterHeld_.empty() && now >= adapterLastArrival_ + adapterHold()) {
+        toToolBuffer_ += adapterHeld_;
+        adapterHeld_.clear();
     }
     if (toToolBuffer_.size() > kMaxPendingToTool)
         toToolBuffer_.resize(kMaxPendingToTool);

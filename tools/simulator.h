@@ -5,6 +5,7 @@
 #include "recorder.h"
 #include "sim_clock.h"
 #include "sim_options.h"
+#include "line_state.h"
 #include "tool_journal.h"
 #include "xmodem_receiver.h"
 
@@ -76,6 +77,8 @@ private:
     void placeOnLine(const std::string& bytes, TimePoint written);
     void garbleCutOff(TimePoint changed, unsigned rate);
     void flushToTool(TimePoint now);
+    void shareLatencyTimer();
+    Duration adapterHold() const;
     void deliverDue(TimePoint now);
     void deliver(const Chunk& chunk);
     void applicationInput(const Chunk& chunk);
@@ -118,6 +121,9 @@ private:
     unsigned toolRate_ = 0;
     std::deque<Pending> txQueue_;
     std::string toToolBuffer_;
+    std::string adapterHeld_;                   // --adapter-latency-ms: arrived, not yet passed on
+    TimePoint adapterLastArrival_;
+    LineStateReader lineState_;
     std::string appText_;
     std::string heldForBootLoader_;
     std::string wrongRateText_;

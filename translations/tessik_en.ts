@@ -124,6 +124,10 @@
         <source>units: %1</source>
         <translation>units: %1</translation>
     </message>
+    <message>
+        <source>Latency %1 ms</source>
+        <translation>Latency %1 ms</translation>
+    </message>
 </context>
 <context>
     <name>PortTile</name>
