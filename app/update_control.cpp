@@ -102,6 +102,8 @@ void MainWindow::start_session(RunMode mode)
     request.image_path = firmware_path;
     request.image = approved_image;
     request.checks = run_checks();
+    request.reset.sequence = records.reset_sequence;
+    request.reset.command = records.reset_command;
     record_run_start(request.ports);
     if (session)
         disconnect(session.get(), nullptr, this, nullptr);

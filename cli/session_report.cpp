@@ -53,6 +53,7 @@ RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> imag
     request.gone_after_ms = qRound(line.gone_after_seconds * 1000);
     request.explain_open_failure = true;
     request.known_rate = line.baud;
+    request.reset = line.reset;
     return request;
 }
 

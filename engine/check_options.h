@@ -31,4 +31,5 @@ struct PortFacts
     int rate = 0;          // the application's rate the scan found; 0 if none
     QString verified;      // transfer, boot or version; empty unless the port ended ok
     QString version_reply; // the new application's answer to the version command
+    QString reset_by;      // line, command or operator: what brought up the boot loader; empty: no reset
 };

@@ -9,6 +9,7 @@ UpdateOptions update_options(const RunRequest &request)
     options.checks = request.checks;
     options.explain_open_failure = request.explain_open_failure;
     options.known_rate = request.known_rate;
+    options.reset = request.reset;
     return options;
 }
 

@@ -35,6 +35,7 @@ struct RunRequest
     int gone_after_ms = FixtureOptions().gone_after_ms;
     bool explain_open_failure = false; // a log line says why a port did not open
     int known_rate = 0;                // the application's rate (--baud): no scan
+    ResetOptions reset;                // how the fixture resets a dead application
     ReleaseApproval release;           // with a trusted key: the signed release that allows the image
 };
 

@@ -49,6 +49,7 @@ const Column columns[] = {
     text_column("release_key", &HistoryRow::release_key),
     text_column("release", &HistoryRow::release),
     text_column("release_comment", &HistoryRow::release_comment),
+    text_column("reset_by", &HistoryRow::reset_by),
     text_column("uid", &HistoryRow::uid),
 };
 
@@ -82,7 +83,8 @@ QString history_data_columns_sql(SqlDialect dialect)
 
 QStringList later_text_columns()
 {
-    return {QStringLiteral("release_key"), QStringLiteral("release"), QStringLiteral("release_comment")};
+    return {QStringLiteral("release_key"), QStringLiteral("release"), QStringLiteral("release_comment"),
+            QStringLiteral("reset_by")};
 }
 
 QStringList history_columns()

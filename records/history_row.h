@@ -37,6 +37,7 @@ struct HistoryRow
     QString release_key;
     QString release;
     QString release_comment;
+    QString reset_by;      // line, command or operator: what reset a dead application; empty: no reset
     QString uid;           // the row's identity in every database: a UUID made when it is written first
 };
 

@@ -124,5 +124,6 @@ HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult resu
     row.module_id = found.module_id;
     row.version_reply = found.version_reply;
     row.crc_mode = found.crc_mode;
+    row.reset_by = found.reset_by;
     return row;
 }

@@ -48,6 +48,12 @@ public:
     // True once a read or write showed that the device is gone or broken.
     virtual bool failed() const = 0;
 
+    // Drive the modem lines (asserted: true), for a fixture that wires the
+    // module's reset to them; false where the line has none. Nothing else
+    // touches them: opening a port leaves them as the system does.
+    virtual bool setDataTerminalReady(bool set) { Q_UNUSED(set); return false; }
+    virtual bool setRequestToSend(bool set) { Q_UNUSED(set); return false; }
+
     // Called (from the event loop) when input may be waiting; a hint only,
     // the reader still polls. Lines without notifications ignore it.
     virtual void setInputHint(std::function<void()> hint) { Q_UNUSED(hint); }

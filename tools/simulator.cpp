@@ -11,6 +11,7 @@
 #include <utility>
 
 volatile sig_atomic_t gStopSignal = 0;
+volatile sig_atomic_t gResetSignal = 0;
 
 namespace {
 
@@ -79,6 +80,8 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 {
     childMask_ = &childMask;
     toolRate_ = lineRate(line_.master());
+    if (!opt_.resetLine.empty() && !opt_.lineState.empty())
+        resetLineState_.attach(opt_.lineState, line_.slavePath());
     if (opt_.bootNow) {
         enterBootLoader();
         startTransfer(Clock::now());
@@ -102,6 +105,7 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
 void Simulator::step(TimePoint now)
 {
     watchLine(now);
+    watchResetLine();
     deliverDue(now);
     runTimers(now);
     checkPeerExit(now);
@@ -163,6 +167,8 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
         keepEarliest(earliest, appStartAt_);
     if (resetAt_)
         keepEarliest(earliest, *resetAt_);
+    if (resetLineState_.attached())
+        keepEarliest(earliest, now + kLineWatch);
     if (leaveAt_)
         keepEarliest(earliest, *leaveAt_);
     if (phase_ == Phase::Lingering)
@@ -483,6 +489,34 @@ void Simulator::runTimers(TimePoint now)
         finish(lingerExitCode_);
     if (leaveAt_ && now >= *leaveAt_ && phase_ == Phase::App)
         finish(0);
+}
+
+// The tool's changes of the reset line: a reset held and then released
+// restarts a dead application into the boot loader. SIGUSR1 does the same.
+void Simulator::watchResetLine()
+{
+    if (gResetSignal != 0) {
+        gResetSignal = 0;
+        resetFromOutside("signal");
+    }
+    if (!resetLineState_.attached())
+        return;
+    for (const LineLevels& levels : resetLineState_.poll()) {
+        const bool asserted = opt_.resetLine == "rts" ? levels.rts : levels.dtr;
+        const bool held = asserted == opt_.resetActiveHigh;
+        if (held && !resetHeld_)
+            rec_.event("reset_held");
+        if (!held && resetHeld_)
+            resetFromOutside("line");
+        resetHeld_ = held;
+    }
+}
+
+void Simulator::resetFromOutside(const char* by)
+{
+    rec_.event("reset", JsonFields().add("by", by));
+    if (phase_ == Phase::App && opt_.appBaud == 0)
+        enterBootLoader();
 }
 
 void Simulator::enterBootLoader()
