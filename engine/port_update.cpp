@@ -88,6 +88,10 @@ void PortUpdate::send_file()
         return;
     }
     stage = Stage::scanning;
+    if (options.known_dead) {
+        QTimer::singleShot(0, this, [this] { get_scan_result(false, QString::number(wire::boot_loader_rate), 0, 0); });
+        return;
+    }
     if (options.known_rate > 0) {
         QTimer::singleShot(0, this, [this] { get_scan_result(true, QString::number(options.known_rate), 0, 0); });
         return;

@@ -32,6 +32,9 @@ struct UpdateOptions
     // The application's rate when it is known already (--baud, or the
     // fixture's probe that found the module): no scan; 0: the scan finds it.
     int known_rate = 0;
+    // The fixture's probe found the application dead (its reset brought up
+    // the boot loader): no scan, the reset ladder at once.
+    bool known_dead = false;
     int open_pause_ms = wire::open_pause_ms;
     int reboot_pause_ms = wire::reboot_pause_ms;
     // The bytes to send, read once by the caller; null: the port reads its

@@ -188,24 +188,28 @@ private slots:
         QCOMPARE(run.reason, FailReason::reset_timeout);
     }
 
-    // RTS pulled by the sequence resets the module: no prompt, and the history says how.
+    // RTS pulled by the sequence resets the module, in a run and in a
+    // fixture it arrives in dead: no prompt, and the history says how.
     void a_dead_module_reset_by_its_rts_line()
     {
-        QTemporaryDir dir;
-        SimModule sim({"--app-baud", "none", "--reset-line", "rts", "--line-state", dir.path()});
-        QVERIFY(sim.start());
-        const QString db = dir.filePath("history.db");
-        const Run run = run_tool({"--json", "--history-db", db, "--file", write_image(dir, 700), "--port", sim.link(),
-                                  "--reset-sequence", "D0|R1|W0.1|R0"},
-                                 90000, shim_environment(dir.path()));
-        QCOMPARE(run.exit_code, 0);
-        QCOMPARE(run.of("port_end").value(0).value("reset_by").toString(), QStringLiteral("line"));
-        QVERIFY(!log_texts(run).contains(prompt));
-        QCOMPARE(run.of("reset_needed").size(), 0);
-        QCOMPARE(sim.events("reset").size(), 1);
-        QCOMPARE(sim.events("reset").value(0).value("by").toString(), QStringLiteral("line"));
-        const Run rows = run_tool({"--history", "--json", "--history-db", db});
-        QVERIFY2(rows.out.contains("\"reset_by\":\"line\""), qPrintable(rows.out));
+        for (const bool watch : {false, true}) {
+            QTemporaryDir dir;
+            SimModule sim({"--app-baud", "none", "--reset-line", "rts", "--line-state", dir.path()});
+            QVERIFY(sim.start());
+            const QString db = dir.filePath("history.db");
+            const QStringList loop = watch ? QStringList{"--watch", "--count", "1"} : QStringList();
+            const Run run = run_tool(QStringList{"--json", "--history-db", db, "--file", write_image(dir, 700), "--port",
+                                                 sim.link(), "--reset-sequence", "D0|R1|W0.1|R0"} + loop,
+                                     90000, shim_environment(dir.path()));
+            QCOMPARE(run.exit_code, 0);
+            QCOMPARE(run.of(watch ? "unit_end" : "port_end").value(0).value("reset_by").toString(), QStringLiteral("line"));
+            QVERIFY(!log_texts(run).contains(prompt));
+            QCOMPARE(run.of("reset_needed").size(), 0);
+            QCOMPARE(sim.events("reset").size(), watch ? 2 : 1); // the fixture's probe resets it too
+            QCOMPARE(sim.events("reset").value(0).value("by").toString(), QStringLiteral("line"));
+            const Run rows = run_tool({"--history", "--json", "--history-db", db});
+            QVERIFY2(rows.out.contains("\"reset_by\":\"line\""), qPrintable(rows.out));
+        }
     }
 
     // The command is run with the port's words filled in, its exit status

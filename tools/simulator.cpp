@@ -515,7 +515,8 @@ void Simulator::watchResetLine()
 void Simulator::resetFromOutside(const char* by)
 {
     rec_.event("reset", JsonFields().add("by", by));
-    if (phase_ == Phase::App && opt_.appBaud == 0)
+    // A dead application's module restarts into its boot loader, also from the boot loader.
+    if (opt_.appBaud == 0 && (phase_ == Phase::App || phase_ == Phase::BootWaiting || phase_ == Phase::Receiving))
         enterBootLoader();
 }
 
