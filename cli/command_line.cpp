@@ -222,7 +222,8 @@ struct Options
             {"Check what was written, and which module took it",
              {&verify, &verify_timeout, &version_command, &expect_version, &min_version, &id_command, &id_pattern,
               &skip_done}},
-            {"A fixture station: module after module", {&watch, &gone_after, &count, &reset_sequence, &reset_command}},
+            {"A fixture station: module after module",
+             {&watch, &gone_after, &count, &reset_sequence, &reset_command}},
             {"What a run prints", {&json, &log, &quiet, &verbose, &lang}},
             {"The history of every update", {&history_db, &no_history, &station, &operator_name, &central_db, &sync}},
             {"Questions to the history", {&history, &report, &stats, &csv, &since, &sha256, &result, &module_id,
@@ -459,8 +460,10 @@ QString read_watch(const QCommandLineParser &parser, const Options &options, Com
     line.reset.sequence = parser.value(options.reset_sequence);
     line.reset.command = parser.value(options.reset_command);
     QString sequence_error;
-    if (parser.isSet(options.reset_sequence) && parse_reset_sequence(line.reset.sequence, &sequence_error).isEmpty())
-        return HumanText::tr("--reset-sequence: ") + (sequence_error.isEmpty() ? HumanText::tr("no step") : sequence_error);
+    if (parser.isSet(options.reset_sequence)
+        && parse_reset_sequence(line.reset.sequence, &sequence_error).isEmpty())
+        return HumanText::tr("--reset-sequence: ")
+               + (sequence_error.isEmpty() ? HumanText::tr("no step") : sequence_error);
     if (parser.isSet(options.reset_command) && reset_command_words(line.reset.command, {}).isEmpty())
         return HumanText::tr("--reset-command: no command");
     bool number_ok = true;

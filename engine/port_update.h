@@ -122,7 +122,7 @@ private:
         idle,
         scanning,
         open_failed, // pausing before the failure, as after an open
-        resetting, // a rung of the reset ladder: the line sequence or the command
+        resetting,   // a rung of the reset ladder: the line sequence or the command
         handshake,
         transferring,
         checking, // the boot check after the transfer

@@ -96,7 +96,8 @@ void PortUpdate::start_reset_command(qint64 now)
     reset_process = process;
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, &PortUpdate::service);
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            &PortUpdate::service);
     connect(process, &QProcess::errorOccurred, this, &PortUpdate::service);
     reset_command_due_ms = now + options.reset.command_timeout_ms;
     process->start(words.value(0), words.mid(1));

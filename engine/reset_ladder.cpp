@@ -100,9 +100,9 @@ QStringList split_words(const QString &command)
         if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
             in_word = true;
             for (++at; at < command.size() && command.at(at) != c; ++at) {
-                const bool escaped = c == QLatin1Char('"') && command.at(at) == QLatin1Char('\\')
-                                     && at + 1 < command.size()
-                                     && (command.at(at + 1) == QLatin1Char('"') || command.at(at + 1) == QLatin1Char('\\'));
+                const bool escaped =
+                    c == QLatin1Char('"') && command.at(at) == QLatin1Char('\\') && at + 1 < command.size()
+                    && (command.at(at + 1) == QLatin1Char('"') || command.at(at + 1) == QLatin1Char('\\'));
                 word += command.at(escaped ? ++at : at);
             }
         } else if (c == QLatin1Char('\\') && at + 1 < command.size()) {

@@ -164,7 +164,8 @@ void hub_place_of_usb_path(const QString &usb_path, UsbPlace &place)
         return;
     const QString ports = match.captured(2);
     const int last_dot = ports.lastIndexOf(QLatin1Char('.'));
-    place.hub_location = last_dot < 0 ? match.captured(1) : match.captured(1) + QLatin1Char('-') + ports.left(last_dot);
+    place.hub_location =
+        last_dot < 0 ? match.captured(1) : match.captured(1) + QLatin1Char('-') + ports.left(last_dot);
     place.hub_port = ports.mid(last_dot + 1);
 }
 
