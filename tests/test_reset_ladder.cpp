@@ -137,7 +137,7 @@ private slots:
         QCOMPARE(reset_command_words("relay \"serial={adapter_serial}\" {port}{device} {x}", fields),
                  QStringList({"relay", "serial=A5 0;rm -rf", "ttyUSB0/dev/ttyUSB0", "{x}"}));
 
-        for (const QString &place : {"1-1.4>1-1 4", "2-3>2 3", "3-1.2.7>3-1.2 7", "1-1.4:1.0> ", "usb1> "}) {
+        for (const QString place : {"1-1.4>1-1 4", "2-3>2 3", "3-1.2.7>3-1.2 7", "1-1.4:1.0> ", "usb1> "}) {
             UsbPlace found;
             hub_place_of_usb_path(place.section('>', 0, 0), found);
             QCOMPARE(found.hub_location + ' ' + found.hub_port, place.section('>', 1));
