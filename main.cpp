@@ -59,6 +59,13 @@ int main(int argc, char *argv[])
     if (!settings.error.isEmpty())
         return refuse_settings(settings.error, line.mode == CommandLine::Mode::window, argc, argv);
     line.checks.verify = line.checks.verify || line.records.verify;
+    // The command line's reset over the station's; the window reads them from its settings.
+    if (!line.reset.sequence.isEmpty())
+        line.records.reset_sequence = line.reset.sequence;
+    if (!line.reset.command.isEmpty())
+        line.records.reset_command = line.reset.command;
+    line.reset.sequence = line.records.reset_sequence;
+    line.reset.command = line.records.reset_command;
     prepare_console(line.mode == CommandLine::Mode::window);
 
     if (line.mode == CommandLine::Mode::window) {

@@ -119,6 +119,8 @@ void MainWindow::start_session(RunMode mode)
     request.image = approved_image;
     request.checks = run_checks();
     request.low_latency = records.low_latency;
+    request.reset.sequence = records.reset_sequence;
+    request.reset.command = records.reset_command;
     record_run_start(request.ports);
     if (session)
         disconnect(session.get(), nullptr, this, nullptr);

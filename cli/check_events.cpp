@@ -25,5 +25,6 @@ QJsonObject CheckEvents::fields(const QString &port) const
             {QStringLiteral("crc_mode"), found.crc_mode},
             {QStringLiteral("rate"), found.rate},
             {QStringLiteral("verified"), found.verified},
-            {QStringLiteral("version_reply"), found.version_reply}};
+            {QStringLiteral("version_reply"), found.version_reply},
+            {QStringLiteral("reset_by"), found.reset_by}};
 }

@@ -84,6 +84,18 @@ struct Options
                             QStringLiteral("The application's rate, when it is known: no scan for it (one of "
                                            "115200, 9600, 14400, 19200, 38400, 57600)."),
                             QStringLiteral("RATE")};
+    QCommandLineOption reset_sequence{
+        QStringLiteral("reset-sequence"),
+        QStringLiteral("A module whose application does not answer is first reset by the adapter's lines: "
+                       "SEQ in esptool's syntax, D or R and 0 or 1 sets DTR or RTS, W and seconds waits, "
+                       "| between steps (D0|R1|W0.1|D1|R0)."),
+        QStringLiteral("SEQ")};
+    QCommandLineOption reset_command{
+        QStringLiteral("reset-command"),
+        QStringLiteral("Next, CMD is run (no shell; {port}, {device}, {adapter_serial}, {hub_location} and "
+                       "{hub_port} filled in), e.g. uhubctl -a cycle -l {hub_location} -p {hub_port}. Only "
+                       "then is the operator asked to press reset."),
+        QStringLiteral("CMD")};
     QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
                              QStringLiteral("Print only failures and the summary line.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Print the name and version.")};
@@ -214,7 +226,8 @@ struct Options
             {"Check what was written, and which module took it",
              {&verify, &verify_timeout, &version_command, &expect_version, &min_version, &id_command, &id_pattern,
               &skip_done}},
-            {"A fixture station: module after module", {&watch, &gone_after, &count}},
+            {"A fixture station: module after module",
+             {&watch, &gone_after, &count, &reset_sequence, &reset_command}},
             {"What a run prints", {&json, &log, &quiet, &verbose, &lang}},
             {"The history of every update", {&history_db, &no_history, &station, &operator_name, &central_db, &sync}},
             {"Questions to the history", {&history, &report, &stats, &csv, &since, &sha256, &result, &module_id,
@@ -448,6 +461,15 @@ QString read_query(const QCommandLineParser &parser, const Options &options, Com
 QString read_watch(const QCommandLineParser &parser, const Options &options, CommandLine &line)
 {
     line.watch = parser.isSet(options.watch);
+    line.reset.sequence = parser.value(options.reset_sequence);
+    line.reset.command = parser.value(options.reset_command);
+    QString sequence_error;
+    if (parser.isSet(options.reset_sequence)
+        && parse_reset_sequence(line.reset.sequence, &sequence_error).isEmpty())
+        return HumanText::tr("--reset-sequence: ")
+               + (sequence_error.isEmpty() ? HumanText::tr("no step") : sequence_error);
+    if (parser.isSet(options.reset_command) && reset_command_words(line.reset.command, {}).isEmpty())
+        return HumanText::tr("--reset-command: no command");
     bool number_ok = true;
     line.gone_after_seconds = parser.value(options.gone_after).toDouble(&number_ok);
     if (!number_ok || line.gone_after_seconds <= 0 || line.gone_after_seconds > 86400)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/check_options.h"
+#include "engine/reset_ladder.h"
 #include "records/history_filter.h"
 #include "records/run_recorder.h"
 
@@ -29,6 +30,7 @@ struct CommandLine
     bool watch = false;             // fixture loop: each port updates module after module
     double gone_after_seconds = 3;  // silence after which a module counts as taken out
     int count = 0;                  // units in total that end a watch; 0: until a signal
+    ResetOptions reset;             // --reset-sequence, --reset-command
     QString expect_sha256; // lower case; empty: any image
     RecordSettings records;
     CheckOptions checks; // --verify, --version-command, --id-command

@@ -56,6 +56,7 @@ RunRequest request_of(const CommandLine &line, std::shared_ptr<const Image> imag
     request.explain_open_failure = true;
     request.known_rate = line.baud;
     request.low_latency = line.records.low_latency;
+    request.reset = line.reset;
     return request;
 }
 

@@ -32,4 +32,5 @@ struct PortFacts
     QString verified;      // transfer, boot or version; empty unless the port ended ok
     QString version_reply; // the new application's answer to the version command
     int latency_ms = -1;   // the adapter's latency timer once the port opened; -1: unknown
+    QString reset_by;      // line, command or operator: what brought up the boot loader; empty: no reset
 };

@@ -82,16 +82,21 @@ void Handshake::poll_ok(qint64 now)
     ++retries;
     qCDebug(trace) << "timer_count = " << int(retries);
     if (retries == wire::ok_poll_limit) {
-        host.set_rate(wire::boot_loader_rate);
-        request_update();
-        current = HandshakeStep::waiting_boot_loader;
-        pending.clear();
-        retries = 0;
-        due_ms = now + wire::reset_poll_ms;
+        wait_for_boot_loader(now);
         return;
     }
     host.write_command(wire::escape_sequence());
     due_ms = now + wire::ok_poll_ms;
+}
+
+void Handshake::wait_for_boot_loader(qint64 now)
+{
+    host.set_rate(wire::boot_loader_rate);
+    request_update();
+    current = HandshakeStep::waiting_boot_loader;
+    pending.clear();
+    retries = 0;
+    due_ms = now + wire::reset_poll_ms;
 }
 
 // Everything read since the last poll is one reply: a leading 'C' is the

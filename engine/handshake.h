@@ -53,6 +53,9 @@ public:
     Handshake(HandshakeHost &host, int open_pause_ms, int reboot_pause_ms, QByteArray id_command = {});
 
     void start(qint64 now);
+    // After a reset by the fixture: straight to the update requests, as
+    // after the last "+++" unanswered.
+    void wait_for_boot_loader(qint64 now);
     void feed(const QByteArray &bytes) { pending += bytes; }
     void tick(qint64 now);
     qint64 deadline() const; // -1 once handed over or timed out

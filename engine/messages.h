@@ -56,6 +56,23 @@ inline QString port_failed()
 {
     return QCoreApplication::translate("messages", "对应设备升级失败");
 }
+// The fixture's reset of a dead application; each follows the port's name.
+inline QString reset_by_line(const QString &sequence)
+{
+    return QCoreApplication::translate("messages", ": reset by the line sequence ") + sequence;
+}
+inline QString reset_by_command(const QString &words)
+{
+    return QCoreApplication::translate("messages", ": reset by the command ") + words;
+}
+inline QString reset_command_ended(const QString &status)
+{
+    return QCoreApplication::translate("messages", ": the reset command ended: ") + status;
+}
+inline QString no_boot_loader_after(const QString &rung)
+{
+    return QCoreApplication::translate("messages", ": no boot loader after the reset by ") + rung;
+}
 // The checks around the transfer; each follows the port's name.
 inline QString module_id_line(const QString &id)
 {

@@ -74,6 +74,34 @@ void ModuleProbe::ask_rates(QVector<int> list)
         ask_at(0);
 }
 
+void ModuleProbe::reset_after_silence(QVector<LineStep> steps)
+{
+    reset_steps = std::move(steps);
+}
+
+// The steps up to the next wait; after the last, the boot loader is asked.
+void ModuleProbe::step_reset()
+{
+    while (reset_next < reset_steps.size()) {
+        const LineStep &line_step = reset_steps.at(reset_next++);
+        if (line_step.kind == LineStep::Kind::wait) {
+            wait(Step::resetting, line_step.wait_ms);
+            return;
+        }
+        if (line_step.kind == LineStep::Kind::dtr)
+            link->setDataTerminalReady(line_step.level);
+        else
+            link->setRequestToSend(line_step.level);
+    }
+    asking = wire::boot_loader_rate;
+    link->setBaudRate(asking);
+    link->readAll();
+    reply.clear();
+    after_reset = true;
+    link->write(wire::update_request());
+    wait(Step::listening, options.reply_ms);
+}
+
 void ModuleProbe::want_identity(const QByteArray &command)
 {
     id_command = command;
@@ -105,6 +133,7 @@ void ModuleProbe::open_port()
 void ModuleProbe::ask_at(int index)
 {
     position = index;
+    after_reset = false;
     asking = rate_at(index);
     link->setBaudRate(asking);
     link->readAll();
@@ -118,12 +147,21 @@ void ModuleProbe::no_answer()
     emit unanswered(asking);
     if (!running())
         return;
+    if (after_reset) {
+        ask_at(0);
+        return;
+    }
     if (position + 1 < rates.size()) {
         ask_at(position + 1);
         return;
     }
     // An answer starts the round again: reaching its end means none came.
-    ask_at(0);
+    if (reset_steps.isEmpty()) {
+        ask_at(0);
+    } else {
+        reset_next = 0;
+        step_reset();
+    }
     emit silent_round();
 }
 
@@ -161,6 +199,9 @@ void ModuleProbe::on_timer()
         break;
     case Step::reading_id:
         read_identity(true);
+        break;
+    case Step::resetting:
+        step_reset();
         break;
     default:
         break;
@@ -202,6 +243,8 @@ void ModuleProbe::heard(int baud, bool ask_identity)
     } else {
         wait(Step::resting, options.rest_ms);
     }
+    if (std::exchange(after_reset, false))
+        emit reset_answered();
     emit answered(baud);
 }
 

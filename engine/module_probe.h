@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/port_update.h"
+#include "engine/reset_ladder.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -52,6 +53,10 @@ public:
     // The next application that answers "+++" is asked this command, and
     // what it says is reported with identified().
     void want_identity(const QByteArray &id_command);
+    // With steps, each round left silent ends with them on the lines and an
+    // update request: a module whose application is dead answers from its
+    // boot loader (reset_answered, then answered). Empty: no reset.
+    void reset_after_silence(QVector<LineStep> steps);
 
 signals:
     void answered(int baud);
@@ -61,11 +66,13 @@ signals:
     void silent_round();
     // The first meaningful line of the identity reply; empty when there was none.
     void identified(const QString &module_id);
+    // The answer that follows was the boot loader's, after the lines' reset.
+    void reset_answered();
     // The port does not exist, or it broke: the module or its adapter is gone.
     void port_missing();
 
 private:
-    enum class Step { stopped, opening, settling, listening, resting, reading_id };
+    enum class Step { stopped, opening, settling, listening, resting, reading_id, resetting };
 
     void on_timer();
     void on_input();
@@ -75,6 +82,7 @@ private:
     void heard(int baud, bool ask_identity);
     void read_identity(bool complete);
     void lost();
+    void step_reset();
     void wait(Step next, int ms);
     int rate_at(int index) const;
 
@@ -91,4 +99,7 @@ private:
     QByteArray reply;
     QByteArray id_command; // to ask at the next answer; empty: none
     QByteArray id_reply;
+    QVector<LineStep> reset_steps;
+    int reset_next = 0;
+    bool after_reset = false; // the question in progress is the update request after a reset
 };

@@ -55,6 +55,9 @@ PortLoop::PortLoop(const QString &port_name, const QString &firmware_path, Fixtu
     connect(probe, &ModuleProbe::answered, this, &PortLoop::on_answer, Qt::QueuedConnection);
     connect(probe, &ModuleProbe::identified, this, &PortLoop::on_identified, Qt::QueuedConnection);
     connect(probe, &ModuleProbe::unanswered, this, &PortLoop::on_unanswered);
+    connect(
+        probe, &ModuleProbe::reset_answered, this,
+        [this] { arrived_dead = current == FixtureState::waiting_module; }, Qt::QueuedConnection);
     connect(probe, &ModuleProbe::silent_round, this, [this] {
         if (current == FixtureState::waiting_gone && sweeping)
             gone();
@@ -79,6 +82,7 @@ void PortLoop::start()
         return;
     current = FixtureState::waiting_module;
     probe->ask_rates(all_rates());
+    probe->reset_after_silence(parse_reset_sequence(options.update.reset.sequence));
     probe->start();
 }
 
@@ -153,6 +157,7 @@ void PortLoop::gone()
     current = FixtureState::waiting_module;
     probe->want_identity({});
     probe->ask_rates(all_rates());
+    probe->reset_after_silence(parse_reset_sequence(options.update.reset.sequence));
     emit module_gone();
 }
 
@@ -161,6 +166,7 @@ void PortLoop::begin_unit()
     if (current != FixtureState::waiting_module)
         return;
     probe->stop();
+    probe->reset_after_silence({}); // a module in place is not reset while it is watched
     current = FixtureState::updating;
     ++unit_count;
     attempt = 0;
@@ -173,7 +179,8 @@ void PortLoop::start_update()
 {
     ++attempt;
     UpdateOptions update_options = options.update;
-    if (attempt == 1 && module_baud > 0)
+    update_options.known_dead = attempt == 1 && std::exchange(arrived_dead, false);
+    if (attempt == 1 && module_baud > 0 && !update_options.known_dead)
         update_options.known_rate = module_baud; // the probe just heard the module there
     if (!update_options.checks.id_command.isEmpty()) {
         const auto known = update_options.checks.already_done;

@@ -108,4 +108,5 @@ private:
     FailReason last_reason = FailReason::not_started;
     bool stop_after_unit = false; // the unit in progress is the last, retries included
     bool aborting = false;
+    bool arrived_dead = false; // the module found answered from its boot loader after the lines' reset
 };

@@ -6,6 +6,7 @@
 #include "serial/system_port.h"
 #include "serial/scan_thread.h"
 
+#include <QProcess>
 #include <QTimer>
 #include <climits>
 #include <utility>
@@ -87,6 +88,10 @@ void PortUpdate::send_file()
         return;
     }
     stage = Stage::scanning;
+    if (options.known_dead) {
+        QTimer::singleShot(0, this, [this] { get_scan_result(false, QString::number(wire::boot_loader_rate), 0, 0); });
+        return;
+    }
     if (options.known_rate > 0) {
         QTimer::singleShot(0, this, [this] { get_scan_result(true, QString::number(options.known_rate), 0, 0); });
         return;
@@ -146,10 +151,17 @@ void PortUpdate::get_scan_result(bool found, QString rate, quint8 open_failed, q
     }
 
     found_rate = rate;
+    rungs.clear();
+    rung_at = -1;
+    reset_by.clear();
     if (!found) {
-        log(messages::app_damaged());
         damaged = 1;
-        emit reset_needed();
+        rungs = reset_rungs(options.reset);
+        rung_at = 0;
+        if (rungs.front() == ResetRung::operator_press) {
+            log(messages::app_damaged());
+            emit reset_needed();
+        }
     } else {
         emit rate_found(rate.toInt());
     }
@@ -159,6 +171,11 @@ void PortUpdate::get_scan_result(bool found, QString rate, quint8 open_failed, q
         this->open_failed();
         stage = Stage::open_failed;
         open_failed_until_ms = now_ms() + options.open_pause_ms;
+        arm();
+        return;
+    }
+    if (!found && rungs.front() != ResetRung::operator_press) {
+        start_rung(now_ms());
         arm();
         return;
     }
@@ -185,6 +202,9 @@ void PortUpdate::service()
             image.reset();
             end(PortResult::failure, reason_for(scan_open_failure));
         }
+        break;
+    case Stage::resetting:
+        step_reset(now);
         break;
     case Stage::handshake:
         step_handshake(input, now);
@@ -214,7 +234,11 @@ void PortUpdate::step_handshake(const QByteArray &input, qint64 now)
     if (opening && handshake->step() != HandshakeStep::opening && damaged != 1)
         log(messages::update_starts(name));
     if (handshake->step() == HandshakeStep::handed_over) {
+        if (rung_at >= 0)
+            reset_by = QLatin1String(reset_rung_word(rungs.at(rung_at)));
         hand_over(now);
+    } else if (handshake->step() == HandshakeStep::timed_out && climb_ladder(now)) {
+        return;
     } else if (handshake->step() == HandshakeStep::timed_out) {
         stage = Stage::ended;
         log_port(messages::transfer_failed());
@@ -281,6 +305,8 @@ void PortUpdate::arm()
         due = boot_check->deadline();
     else if (stage == Stage::open_failed)
         due = open_failed_until_ms;
+    else if (stage == Stage::resetting)
+        due = line_run ? line_run->deadline() : reset_command_due_ms;
     if (due < 0) {
         deadline_timer->stop();
         return;
@@ -312,6 +338,8 @@ void PortUpdate::abort()
     if (!running())
         return;
     stop_scan();
+    if (reset_process)
+        reset_process->kill();
     if (stage == Stage::transferring && sender)
         sender->cancel(FailReason::aborted);
     fail(FailReason::aborted);

@@ -6,6 +6,7 @@
 #include "engine/handshake.h"
 #include "engine/image.h"
 #include "engine/outcome.h"
+#include "engine/reset_ladder.h"
 #include "engine/xmodem_sender.h"
 #include "protocol/wire.h"
 #include "serial/transport.h"
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+class QProcess;
 class QTimer;
 class Thread;
 
@@ -31,12 +33,18 @@ struct UpdateOptions
     // fixture's probe that found the module): no scan; 0: the scan finds it.
     int known_rate = 0;
     bool low_latency = true; // asked of the driver on every open; false: as the driver has it
+    // The fixture's probe found the application dead (its reset brought up
+    // the boot loader): no scan, the reset ladder at once.
+    bool known_dead = false;
     int open_pause_ms = wire::open_pause_ms;
     int reboot_pause_ms = wire::reboot_pause_ms;
     // The bytes to send, read once by the caller; null: the port reads its
     // file when it begins.
     std::shared_ptr<const Image> image;
     CheckOptions checks;
+    // How a fixture resets a module whose application does not answer,
+    // before the operator is asked; empty: the operator at once.
+    ResetOptions reset;
 };
 
 // One port's update from start to end: baud-rate scan, opening the port,
@@ -118,6 +126,7 @@ private:
         idle,
         scanning,
         open_failed, // pausing before the failure, as after an open
+        resetting,   // a rung of the reset ladder: the line sequence or the command
         handshake,
         transferring,
         checking, // the boot check after the transfer
@@ -137,6 +146,14 @@ private:
     void image_failed();
     void open_failed();
     static FailReason reason_for(OpenFailure failure);
+
+    void start_rung(qint64 now);
+    void step_reset(qint64 now);
+    void await_boot_loader(qint64 now);
+    bool climb_ladder(qint64 now);
+    void start_reset_command(qint64 now);
+    bool reset_command_over(qint64 now);
+    ResetFields reset_fields() const;
 
     void service();
     void step_handshake(const QByteArray &input, qint64 now);
@@ -183,4 +200,11 @@ private:
     std::unique_ptr<XmodemSender> sender;
     std::unique_ptr<BootCheck> boot_check;
     QString module_id;
+
+    QVector<ResetRung> rungs; // of a module found dead; empty otherwise
+    int rung_at = -1;
+    std::unique_ptr<LineSequenceRun> line_run;
+    QPointer<QProcess> reset_process;
+    qint64 reset_command_due_ms = 0;
+    QString reset_by; // the rung after which the boot loader answered
 };

@@ -102,6 +102,7 @@ PortFacts PortUpdate::facts(PortResult result) const
         known.crc_mode = sender->crc() ? QStringLiteral("crc") : QStringLiteral("checksum");
     known.rate = damaged == 1 ? 0 : found_rate.toInt();
     known.latency_ms = latency_ms;
+    known.reset_by = reset_by;
     if (boot_check)
         known.version_reply = QString::fromUtf8(boot_check->version_reply());
     if (result == PortResult::success) {

@@ -10,6 +10,7 @@ UpdateOptions update_options(const RunRequest &request)
     options.explain_open_failure = request.explain_open_failure;
     options.known_rate = request.known_rate;
     options.low_latency = request.low_latency;
+    options.reset = request.reset;
     return options;
 }
 

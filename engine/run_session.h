@@ -36,6 +36,7 @@ struct RunRequest
     bool explain_open_failure = false; // a log line says why a port did not open
     int known_rate = 0;                // the application's rate (--baud): no scan
     bool low_latency = true;           // false: the driver's latency as it is (--no-low-latency)
+    ResetOptions reset;                // how the fixture resets a dead application
     ReleaseApproval release;           // with a trusted key: the signed release that allows the image
 };
 

@@ -159,6 +159,47 @@ QVector<RegistryPort> registry_ports()
 } // namespace
 #endif
 
+void hub_place_of_usb_path(const QString &usb_path, UsbPlace &place)
+{
+    const QRegularExpression path(QStringLiteral("^(\\d+)-(\\d+(?:\\.\\d+)*)$"));
+    const QRegularExpressionMatch match = path.match(usb_path);
+    if (!match.hasMatch())
+        return;
+    const QString ports = match.captured(2);
+    const int last_dot = ports.lastIndexOf(QLatin1Char('.'));
+    place.hub_location =
+        last_dot < 0 ? match.captured(1) : match.captured(1) + QLatin1Char('-') + ports.left(last_dot);
+    place.hub_port = ports.mid(last_dot + 1);
+}
+
+UsbPlace usb_place(const QString &device)
+{
+    UsbPlace place;
+#ifndef Q_OS_WIN
+    // /sys/class/tty/ttyUSB0/device leads into the USB device's folder, such
+    // as .../usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0: the last folder named like a
+    // USB device path is the adapter.
+    const QString tty = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
+    if (tty.isEmpty())
+        return place;
+    QString folder = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(tty)).canonicalFilePath();
+    const QRegularExpression usb_path(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
+    for (; folder.size() > 1; folder = QFileInfo(folder).path()) {
+        const QString name = QFileInfo(folder).fileName();
+        if (!usb_path.match(name).hasMatch())
+            continue;
+        hub_place_of_usb_path(name, place);
+        QFile serial(folder + QStringLiteral("/serial"));
+        if (serial.open(QIODevice::ReadOnly))
+            place.adapter_serial = QString::fromUtf8(serial.readAll()).trimmed();
+        break;
+    }
+#else
+    Q_UNUSED(device);
+#endif
+    return place;
+}
+
 QStringList list_port_names()
 {
     QStringList system_ports;

@@ -38,6 +38,19 @@ QVector<AdapterDetails> list_adapter_details();
 // '&') is no serial number. Fields the ID does not hold are left empty.
 void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapter);
 
+// Where a USB adapter is plugged, for a command that powers its hub port:
+// uhubctl's location (1-1) and port (4) of the USB device path 1-1.4.
+// Empty where the system does not tell (not USB, not Linux).
+struct UsbPlace
+{
+    QString adapter_serial;
+    QString hub_location;
+    QString hub_port;
+};
+UsbPlace usb_place(const QString &device);
+// Pure part of usb_place: "1-1.4" gives 1-1 and 4, "2-3" gives 2 and 3.
+void hub_place_of_usb_path(const QString &usb_path, UsbPlace &place);
+
 // Pure part of list_port_names, for tests.
 QStringList merge_port_names(const QStringList &system_ports, const QString &extra_ports);
 

@@ -50,6 +50,7 @@ const Column columns[] = {
     text_column("release", &HistoryRow::release),
     text_column("release_comment", &HistoryRow::release_comment),
     text_column("adapter_latency_ms", &HistoryRow::adapter_latency_ms),
+    text_column("reset_by", &HistoryRow::reset_by),
     text_column("uid", &HistoryRow::uid),
 };
 
@@ -84,7 +85,7 @@ QString history_data_columns_sql(SqlDialect dialect)
 QStringList later_text_columns()
 {
     return {QStringLiteral("release_key"), QStringLiteral("release"), QStringLiteral("release_comment"),
-            QStringLiteral("adapter_latency_ms")};
+            QStringLiteral("adapter_latency_ms"), QStringLiteral("reset_by")};
 }
 
 QStringList history_columns()

@@ -38,6 +38,7 @@ struct HistoryRow
     QString release;
     QString release_comment;
     QString adapter_latency_ms; // the adapter's latency timer once the port opened; empty: unknown
+    QString reset_by;      // line, command or operator: what reset a dead application; empty: no reset
     QString uid;           // the row's identity in every database: a UUID made when it is written first
 };
 

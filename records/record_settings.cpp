@@ -1,5 +1,7 @@
 #include "records/record_settings.h"
 
+#include "engine/reset_ladder.h"
+
 #include "platform/language.h"
 #include "records/central_url.h"
 #include "records/history_store.h"
@@ -46,9 +48,10 @@ namespace {
 
 QStringList known_keys()
 {
-    return {QStringLiteral("station"),    QStringLiteral("operator"), QStringLiteral("central_db"),
-            QStringLiteral("history_db"), QStringLiteral("verify"),   QStringLiteral("trusted_key"),
-            QStringLiteral("manifest"),   QStringLiteral("language"), QStringLiteral("low_latency")};
+    return {QStringLiteral("station"),        QStringLiteral("operator"),      QStringLiteral("central_db"),
+            QStringLiteral("history_db"),     QStringLiteral("verify"),        QStringLiteral("trusted_key"),
+            QStringLiteral("manifest"),       QStringLiteral("language"),      QStringLiteral("low_latency"),
+            QStringLiteral("reset_sequence"), QStringLiteral("reset_command")};
 }
 
 // The file's keys and values as written: after the first '=' up to the end
@@ -145,9 +148,18 @@ SettingsFileReport apply_settings_file(RecordSettings &settings, const QString &
     fill(settings.trusted_key, "trusted_key");
     fill(settings.manifest, "manifest");
     fill(settings.language, "language");
+    fill(settings.reset_sequence, "reset_sequence");
+    fill(settings.reset_command, "reset_command");
+    QString sequence_error;
+    if (!settings.reset_sequence.isEmpty()
+        && parse_reset_sequence(settings.reset_sequence, &sequence_error).isEmpty()) {
+        report.warnings << QStringLiteral("%1: reset_sequence: %2: not used").arg(path, sequence_error);
+        settings.reset_sequence.clear();
+    }
     Language language = Language::chinese;
     if (!settings.language.isEmpty() && !language_named(settings.language, language)) {
-        report.warnings << QStringLiteral("%1: language is zh or en, not %2: not used").arg(path, settings.language);
+        report.warnings
+            << QStringLiteral("%1: language is zh or en, not %2: not used").arg(path, settings.language);
         settings.language.clear();
     }
     const QString verify = values.value(QStringLiteral("verify")).toLower();

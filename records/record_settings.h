@@ -20,6 +20,10 @@ struct RecordSettings
     // file) only those of the signed release manifest (FILE.minisig beside it).
     QString trusted_key;
     QString manifest;
+    // The station's fixture: how a dead application is reset before the
+    // operator is asked (--reset-sequence, --reset-command).
+    QString reset_sequence;
+    QString reset_command;
     QString language; // the operator's texts: "zh" or "en" (platform/language.h); empty: zh
     bool low_latency = true; // false: --no-low-latency, or low_latency=false in the file
 
@@ -43,7 +47,7 @@ struct SettingsFileReport
 };
 
 // Fills the empty fields from the file's keys station, operator, central_db,
-// history_db, verify, trusted_key, manifest, language and low_latency: one key=value a line, the value as written (trimmed);
+// history_db, verify, trusted_key, manifest, language, low_latency, reset_sequence and reset_command: one key=value a line, the value as written (trimmed);
 // lines starting with # or ; are comments, keys under a [section] other than
 // [General] are not read. A missing file changes nothing. A file holding a
 // password that group or others may read is refused, as libpq refuses such a

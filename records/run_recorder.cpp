@@ -126,5 +126,6 @@ HistoryRow RunRecorder::row_of(const QString &port, int attempt, PortResult resu
     row.crc_mode = found.crc_mode;
     if (found.latency_ms >= 0)
         row.adapter_latency_ms = QString::number(found.latency_ms);
+    row.reset_by = found.reset_by;
     return row;
 }

@@ -71,6 +71,8 @@ public:
     bool setBaudRate(qint32 rate) override;
     qint32 baudRate() const override;
     void applyLineSettings() override;
+    bool setDataTerminalReady(bool set) override { return serial.setDataTerminalReady(set); }
+    bool setRequestToSend(bool set) override { return serial.setRequestToSend(set); }
     void setDataBits(QSerialPort::DataBits bits);
     void setParity(QSerialPort::Parity parity);
     void setStopBits(QSerialPort::StopBits bits);

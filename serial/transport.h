@@ -61,6 +61,19 @@ public:
 
     // Of the open port; lines without an adapter tell nothing.
     virtual AdapterLatency adapterLatency() const { return {}; }
+    // Drive the modem lines (asserted: true), for a fixture that wires the
+    // module's reset to them; false where the line has none. Nothing else
+    // touches them: opening a port leaves them as the system does.
+    virtual bool setDataTerminalReady(bool set)
+    {
+        Q_UNUSED(set);
+        return false;
+    }
+    virtual bool setRequestToSend(bool set)
+    {
+        Q_UNUSED(set);
+        return false;
+    }
 
     // Called (from the event loop) when input may be waiting; a hint only,
     // the reader still polls. Lines without notifications ignore it.

@@ -46,7 +46,7 @@ void SerialPort::applyLineSettings()
 }
 
 // The whole line state at once: rate, 8N1, no flow control. DTR and RTS are
-// raised, as opening a tty does on Linux. Line errors must not stop all
+// raised, as opening a tty does on Linux, unless a reset sequence lowered them. Line errors must not stop all
 // further I/O (fAbortOnError).
 bool SerialPort::apply_state()
 {
@@ -62,16 +62,28 @@ bool SerialPort::apply_state()
     dcb.fParity = FALSE;
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDtrControl = dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = FALSE;
     dcb.fTXContinueOnXoff = TRUE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
     return SetCommState(as_handle(handle), &dcb) != 0;
+}
+
+bool SerialPort::setDataTerminalReady(bool set)
+{
+    dtr = set;
+    return isOpen() && EscapeCommFunction(as_handle(handle), set ? SETDTR : CLRDTR) != 0;
+}
+
+bool SerialPort::setRequestToSend(bool set)
+{
+    rts = set;
+    return isOpen() && EscapeCommFunction(as_handle(handle), set ? SETRTS : CLRRTS) != 0;
 }
 
 bool SerialPort::open()

@@ -47,6 +47,8 @@ public:
     bool setBaudRate(qint32 rate) override;
     qint32 baudRate() const override { return rate; }
     void applyLineSettings() override;
+    bool setDataTerminalReady(bool set) override;
+    bool setRequestToSend(bool set) override;
     void setTimeout(int milliseconds) { timeout_ms = milliseconds; }
 
     // True once a read or write failed in a way that a line error does not
@@ -71,6 +73,8 @@ private:
     void *stop_event = nullptr;
     void *write_event = nullptr;
     qint32 rate = 9600;
+    bool dtr = true; // as driven last: a new line state keeps them
+    bool rts = true;
     int timeout_ms = 10;
     OpenFailure failure = OpenFailure::none;
     bool low_latency_wanted = true; // Windows has no request; the registry's timer is read

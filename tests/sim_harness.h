@@ -229,6 +229,8 @@ public:
         return process_.state() == QProcess::NotRunning || process_.waitForFinished(atLeastOnABusyMachine(ms));
     }
 
+    qint64 processId() const { return process_.processId(); }
+
     // The simulator's exit code; -1 while running or when it crashed.
     int exitCode() const
     {

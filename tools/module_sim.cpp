@@ -17,6 +17,11 @@ void onStopSignal(int signalNumber)
     gStopSignal = signalNumber;
 }
 
+void onResetSignal(int)
+{
+    gResetSignal = 1;
+}
+
 // Only there so that SIGCHLD interrupts the poll; the loop reaps the peer.
 void onChildSignal(int)
 {
@@ -32,6 +37,8 @@ void setUpSignals(sigset_t& waitMask, sigset_t& originalMask)
     action.sa_handler = onStopSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onResetSignal;
+    sigaction(SIGUSR1, &action, nullptr);
     action.sa_handler = onChildSignal;
     action.sa_flags = SA_NOCLDSTOP;
     sigaction(SIGCHLD, &action, nullptr);
@@ -41,11 +48,13 @@ void setUpSignals(sigset_t& waitMask, sigset_t& originalMask)
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
     sigaddset(&blocked, SIGCHLD);
+    sigaddset(&blocked, SIGUSR1);
     sigprocmask(SIG_BLOCK, &blocked, &originalMask);
     waitMask = originalMask;
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGCHLD);
+    sigdelset(&waitMask, SIGUSR1);
 }
 
 int fail(const std::string& message)

@@ -183,6 +183,12 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
               }
               return parseSeconds(v, o.resetAfter);
           } },
+        { "--reset-line", [&o](const std::string& v) { o.resetLine = v; return v == "rts" || v == "dtr"; } },
+        { "--reset-active", [&o](const std::string& v) {
+              o.resetActiveHigh = v == "high";
+              return v == "high" || v == "low";
+          } },
+        { "--line-state", [&o](const std::string& v) { o.lineState = v; return !v.empty(); } },
         { "--nak-block", [&o](const std::string& v) { return addBlock(v, o.faults.nak); } },
         { "--can-block", [&o](const std::string& v) { return addBlock(v, o.faults.can); } },
         { "--vanish-block", [&o](const std::string& v) { return addBlock(v, o.faults.vanish); } },
@@ -372,6 +378,12 @@ void printHelp(const char* program)
         "Boot loader (115200 only; waits for \"AT#UpdateFW\\r\" + 00 00, then XMODEM):\n"
         "  --reset-after SECONDS   dead application: operator reset SECONDS after the first update\n"
         "                          request at 115200 ('never' is the default)\n"
+        "  --reset-line rts|dtr    the module's reset is wired to the tool's RTS or DTR: held, then\n"
+        "                          released, it restarts a dead application into the boot loader\n"
+        "  --reset-active high|low the reset is held while the line is asserted (high, the default)\n"
+        "                          or while it is not (low)\n"
+        "  --line-state DIR        the line shim's TESSIK_LINE_STATE_DIR, where the lines are read\n"
+        "                          SIGUSR1 is a reset from outside, as a hub port's power cycled\n"
         "  --boot-now              start directly as the XMODEM receiver\n"
         "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
         "  --start-repeat MS       repeat the start character every MS milliseconds until the first\n"

@@ -41,6 +41,12 @@ struct Options {
     bool noise = false;
     unsigned seed = 1;
     double resetAfter = -1;                    // seconds; negative: never
+    // A reset wired to the tool's DTR or RTS ("dtr", "rts"; empty: none), read
+    // from the line shim's files in lineState; held while the line is asserted
+    // (resetActiveHigh) or while it is not.
+    std::string resetLine;
+    bool resetActiveHigh = true;
+    std::string lineState;
     bool bootNow = false;
     bool checksum = false;
     BlockFaults faults;

@@ -12,6 +12,7 @@
 #include <utility>
 
 volatile sig_atomic_t gStopSignal = 0;
+volatile sig_atomic_t gResetSignal = 0;
 
 namespace {
 
@@ -82,6 +83,8 @@ int Simulator::run(const sigset_t& waitMask, const sigset_t& childMask)
     toolRate_ = lineRate(line_.master());
     lineState_.attach(opt_.lineState, line_.slavePath());
     shareLatencyTimer();
+    if (!opt_.resetLine.empty() && !opt_.lineState.empty())
+        resetLineState_.attach(opt_.lineState, line_.slavePath());
     if (opt_.bootNow) {
         enterBootLoader();
         startTransfer(Clock::now());
@@ -106,6 +109,7 @@ void Simulator::step(TimePoint now)
 {
     lineState_.poll();
     watchLine(now);
+    watchResetLine();
     deliverDue(now);
     runTimers(now);
     checkPeerExit(now);
@@ -169,6 +173,8 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
         keepEarliest(earliest, appStartAt_);
     if (resetAt_)
         keepEarliest(earliest, *resetAt_);
+    if (resetLineState_.attached())
+        keepEarliest(earliest, now + kLineWatch);
     if (leaveAt_)
         keepEarliest(earliest, *leaveAt_);
     if (phase_ == Phase::Lingering)
@@ -523,6 +529,35 @@ void Simulator::runTimers(TimePoint now)
         finish(lingerExitCode_);
     if (leaveAt_ && now >= *leaveAt_ && phase_ == Phase::App)
         finish(0);
+}
+
+// The tool's changes of the reset line: a reset held and then released
+// restarts a dead application into the boot loader. SIGUSR1 does the same.
+void Simulator::watchResetLine()
+{
+    if (gResetSignal != 0) {
+        gResetSignal = 0;
+        resetFromOutside("signal");
+    }
+    if (!resetLineState_.attached())
+        return;
+    for (const LineLevels& levels : resetLineState_.poll()) {
+        const bool asserted = opt_.resetLine == "rts" ? levels.rts : levels.dtr;
+        const bool held = asserted == opt_.resetActiveHigh;
+        if (held && !resetHeld_)
+            rec_.event("reset_held");
+        if (!held && resetHeld_)
+            resetFromOutside("line");
+        resetHeld_ = held;
+    }
+}
+
+void Simulator::resetFromOutside(const char* by)
+{
+    rec_.event("reset", JsonFields().add("by", by));
+    // A dead application's module restarts into its boot loader, also from the boot loader.
+    if (opt_.appBaud == 0 && (phase_ == Phase::App || phase_ == Phase::BootWaiting || phase_ == Phase::Receiving))
+        enterBootLoader();
 }
 
 void Simulator::enterBootLoader()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "peer_process.h"
+#include "line_state.h"
 #include "pty_line.h"
 #include "recorder.h"
 #include "sim_clock.h"
@@ -17,6 +18,8 @@
 
 // Number of the termination signal received, 0 while none; set by main's handler.
 extern volatile sig_atomic_t gStopSignal;
+// Set by main's SIGUSR1 handler: a reset from outside.
+extern volatile sig_atomic_t gResetSignal;
 
 // Recognises the boot loader's update request "AT#UpdateFW\r" + 00 00,
 // also when it is split across chunks.
@@ -74,6 +77,8 @@ private:
     void readFromTool(TimePoint now);
     bool strictLine() const { return !opt_.strictLine.empty(); }
     void watchLine(TimePoint now);
+    void watchResetLine();
+    void resetFromOutside(const char* by);
     void placeOnLine(const std::string& bytes, TimePoint written);
     void garbleCutOff(TimePoint changed, unsigned rate);
     void flushToTool(TimePoint now);
@@ -144,4 +149,6 @@ private:
     std::string version_;
     bool deadAfterUpdate_ = false;
     std::optional<TimePoint> leaveAt_;
+    LineStateReader resetLineState_;
+    bool resetHeld_ = false;
 };

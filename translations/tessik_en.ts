@@ -465,6 +465,18 @@
         <translation>tessik-update-tool: port %1 is not among the system&apos;s ports
 </translation>
     </message>
+    <message>
+        <source>--reset-sequence: </source>
+        <translation>--reset-sequence: </translation>
+    </message>
+    <message>
+        <source>no step</source>
+        <translation>no step</translation>
+    </message>
+    <message>
+        <source>--reset-command: no command</source>
+        <translation>--reset-command: no command</translation>
+    </message>
 </context>
 <context>
     <name>messages</name>
@@ -591,6 +603,22 @@
     <message>
         <source>Please Selcet File</source>
         <translation>Please Selcet File</translation>
+    </message>
+    <message>
+        <source>: reset by the line sequence </source>
+        <translation>: reset by the line sequence </translation>
+    </message>
+    <message>
+        <source>: reset by the command </source>
+        <translation>: reset by the command </translation>
+    </message>
+    <message>
+        <source>: the reset command ended: </source>
+        <translation>: the reset command ended: </translation>
+    </message>
+    <message>
+        <source>: no boot loader after the reset by </source>
+        <translation>: no boot loader after the reset by </translation>
     </message>
 </context>
 <context>
