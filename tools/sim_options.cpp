@@ -188,7 +188,6 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
               o.resetActiveHigh = v == "high";
               return v == "high" || v == "low";
           } },
-        { "--line-state", [&o](const std::string& v) { o.lineState = v; return !v.empty(); } },
         { "--nak-block", [&o](const std::string& v) { return addBlock(v, o.faults.nak); } },
         { "--can-block", [&o](const std::string& v) { return addBlock(v, o.faults.can); } },
         { "--vanish-block", [&o](const std::string& v) { return addBlock(v, o.faults.vanish); } },
@@ -382,8 +381,8 @@ void printHelp(const char* program)
         "                          released, it restarts a dead application into the boot loader\n"
         "  --reset-active high|low the reset is held while the line is asserted (high, the default)\n"
         "                          or while it is not (low)\n"
-        "  --line-state DIR        the line shim's TESSIK_LINE_STATE_DIR, where the lines are read\n"
-        "                          SIGUSR1 is a reset from outside, as a hub port's power cycled\n"
+        "                          (the lines read with --line-state); SIGUSR1 is a reset from\n"
+        "                          outside, as a hub port's power cycled\n"
         "  --boot-now              start directly as the XMODEM receiver\n"
         "  --checksum              start with NAK and use the 8-bit checksum instead of CRC-16\n"
         "  --start-repeat MS       repeat the start character every MS milliseconds until the first\n"

@@ -46,7 +46,6 @@ struct Options {
     // (resetActiveHigh) or while it is not.
     std::string resetLine;
     bool resetActiveHigh = true;
-    std::string lineState;
     bool bootNow = false;
     bool checksum = false;
     BlockFaults faults;
