@@ -261,6 +261,10 @@ std::map<std::string, ValueParser> valueOptions(Options& o)
         { "--adapter-latency-ms", [&o](const std::string& v) {
               return parseSeconds(v, o.adapterLatencyMs) && o.adapterLatencyMs <= 255;
           } },
+        { "--adapter-latency-model", [&o](const std::string& v) {
+              o.adapterHoldModel = v == "hold";
+              return v == "hold" || v == "timer";
+          } },
         { "--line-state", [&o](const std::string& v) {
               o.lineState = v;
               return !v.empty();
@@ -344,10 +348,14 @@ void printHelp(const char* program)
         "                          only then; a rate change in the journal before a byte's line\n"
         "                          time ends garbles it (event 'garbled'). When this process reads\n"
         "                          them does not matter. Paces that direction like --pace.\n"
-        "  --adapter-latency-ms N  bytes to the tool wait N ms after the last one before the tool\n"
-        "                          can read them, as a USB adapter's latency timer holds a short\n"
-        "                          read; 1 ms once the tool set ASYNC_LOW_LATENCY (seen with\n"
+        "  --adapter-latency-ms N  a USB adapter's latency timer of N ms holds bytes to the tool:\n"
+        "                          it passes them on when 62 wait or when N ms have passed since\n"
+        "                          it last passed any on (an idle adapter's timer runs out every\n"
+        "                          N ms); 1 ms once the tool set ASYNC_LOW_LATENCY (seen with\n"
         "                          --line-state)\n"
+        "  --adapter-latency-model timer|hold\n"
+        "                          timer: as above (default); hold: bytes wait N ms after the\n"
+        "                          last one, the worst case of the timer\n"
         "  --line-state DIR        the line shim's TESSIK_LINE_STATE_DIR: read the tool's modem\n"
         "                          lines and serial flags from DIR/pts-N.lines; with\n"
         "                          --adapter-latency-ms also gives the tool the adapter's\n"

@@ -59,6 +59,7 @@ struct Options {
     bool pace = false;
     std::string strictLine;                    // the tool's line journal; empty: off
     double adapterLatencyMs = 0;               // an adapter's hold of bytes to the tool; 0: none
+    bool adapterHoldModel = false;             // a whole period after the last byte, not the chip's timer
     std::string lineState;                     // the line shim's TESSIK_LINE_STATE_DIR; empty: none
     bool wrongRateGarbage = false;
     std::string peerCommand;

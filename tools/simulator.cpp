@@ -28,6 +28,8 @@ const Duration kLineWatch = std::chrono::milliseconds(1);
 // A real UART would overrun long before; this only bounds memory when the
 // tool stops reading.
 const size_t kMaxPendingToTool = 64 * 1024;
+// An FTDI chip's packet to the host: 2 status bytes and 62 of data.
+const size_t kAdapterPacketBytes = 62;
 
 struct timespec toTimespec(Duration d)
 {
@@ -73,7 +75,7 @@ std::string versionInImage(const std::string& image)
 Simulator::Simulator(const Options& options, PtyLine& line, Recorder& recorder, ToolJournal& journal,
                      TimePoint start)
     : opt_(options), line_(line), rec_(recorder), journal_(journal), maxUntil_(start + seconds(options.maxSeconds)),
-      rxClock_(start), txClock_(start), random_(options.seed), version_(options.appVersion)
+      rxClock_(start), txClock_(start), adapterLastPacket_(start), random_(options.seed), version_(options.appVersion)
 {
 }
 
@@ -166,7 +168,7 @@ std::optional<TimePoint> Simulator::nextDeadline(TimePoint now) const
     if (!txQueue_.empty())
         keepEarliest(earliest, txQueue_.front().due);
     if (!adapterHeld_.empty())
-        keepEarliest(earliest, adapterLastArrival_ + adapterHold());
+        keepEarliest(earliest, adapterRelease());
     if (phase_ == Phase::Rebooting)
         keepEarliest(earliest, rebootAt_);
     if (phase_ == Phase::StartingApp)
@@ -306,11 +308,36 @@ void Simulator::shareLatencyTimer()
     }
 }
 
-// How long the adapter holds what came in after its last byte.
-Duration Simulator::adapterHold() const
+// The adapter's latency timer: its own value, 1 ms while the tool has
+// ASYNC_LOW_LATENCY set, as the driver does.
+Duration Simulator::adapterTimer() const
 {
     const double ms = lineState_.current().lowLatency ? 1.0 : opt_.adapterLatencyMs;
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+// When what the adapter holds now goes to the tool. An FTDI chip sends the
+// host a packet when 62 bytes wait, or when its timer runs out; the timer
+// counts from the last packet it sent, data or status only, so an idle
+// adapter sends one each period and a byte waits for the rest of the
+// current one. The hold model waits a whole period after the last byte.
+TimePoint Simulator::adapterRelease() const
+{
+    if (opt_.adapterHoldModel)
+        return adapterLastArrival_ + adapterTimer();
+    return adapterLastPacket_ + adapterTimer();
+}
+
+void Simulator::passAdapterTimer(TimePoint now)
+{
+    if (opt_.adapterHoldModel)
+        return;
+    const Duration period = adapterTimer();
+    if (now < adapterLastPacket_ + period)
+        return;
+    adapterLastPacket_ += period * ((now - adapterLastPacket_) / period);
+    toToolBuffer_ += adapterHeld_;
+    adapterHeld_.clear();
 }
 
 void Simulator::flushToTool(TimePoint now)
@@ -318,14 +345,23 @@ void Simulator::flushToTool(TimePoint now)
     const bool held = opt_.adapterLatencyMs > 0;
     while (!txQueue_.empty() && txQueue_.front().due <= now) {
         if (held) {
+            const TimePoint arrival = txQueue_.front().due;
+            passAdapterTimer(arrival);
             adapterHeld_ += txQueue_.front().bytes;
-            adapterLastArrival_ = txQueue_.front().due;
+            adapterLastArrival_ = arrival;
+            while (!opt_.adapterHoldModel && adapterHeld_.size() >= kAdapterPacketBytes) {
+                toToolBuffer_ += adapterHeld_.substr(0, kAdapterPacketBytes);
+                adapterHeld_.erase(0, kAdapterPacketBytes);
+                adapterLastPacket_ = arrival;
+            }
         } else {
             toToolBuffer_ += txQueue_.front().bytes;
         }
         txQueue_.pop_front();
     }
-    if (!adapterHeld_.empty() && now >= adapterLastArrival_ + adapterHold()) {
+    if (held)
+        passAdapterTimer(now);
+    if (!adapterHeld_.empty() && now >= adapterRelease()) {
         toToolBuffer_ += adapterHeld_;
         adapterHeld_.clear();
     }

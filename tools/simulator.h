@@ -83,7 +83,9 @@ private:
     void garbleCutOff(TimePoint changed, unsigned rate);
     void flushToTool(TimePoint now);
     void shareLatencyTimer();
-    Duration adapterHold() const;
+    Duration adapterTimer() const;
+    TimePoint adapterRelease() const;
+    void passAdapterTimer(TimePoint now);
     void deliverDue(TimePoint now);
     void deliver(const Chunk& chunk);
     void applicationInput(const Chunk& chunk);
@@ -128,6 +130,7 @@ private:
     std::string toToolBuffer_;
     std::string adapterHeld_;                   // --adapter-latency-ms: arrived, not yet passed on
     TimePoint adapterLastArrival_;
+    TimePoint adapterLastPacket_;               // the adapter's timer counts from here
     LineStateReader lineState_;
     std::string appText_;
     std::string heldForBootLoader_;
