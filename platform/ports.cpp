@@ -172,32 +172,78 @@ void hub_place_of_usb_path(const QString &usb_path, UsbPlace &place)
     place.hub_port = ports.mid(last_dot + 1);
 }
 
+#ifndef Q_OS_WIN
+namespace {
+
+// /sys/class/tty/ttyUSB0/device leads into the USB device's folder, such as
+// .../usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0: the last folder named like a USB
+// device path is the adapter. Empty where the port is not on USB.
+QString usb_device_folder(const QString &device)
+{
+    const QString tty = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
+    if (tty.isEmpty())
+        return QString();
+    QString folder = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(tty)).canonicalFilePath();
+    const QRegularExpression usb_path(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
+    for (; folder.size() > 1; folder = QFileInfo(folder).path()) {
+        if (usb_path.match(QFileInfo(folder).fileName()).hasMatch())
+            return folder;
+    }
+    return QString();
+}
+
+QString sysfs_text(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll()).trimmed();
+}
+
+} // namespace
+#endif
+
 UsbPlace usb_place(const QString &device)
 {
     UsbPlace place;
 #ifndef Q_OS_WIN
-    // /sys/class/tty/ttyUSB0/device leads into the USB device's folder, such
-    // as .../usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0: the last folder named like a
-    // USB device path is the adapter.
-    const QString tty = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
-    if (tty.isEmpty())
+    const QString folder = usb_device_folder(device);
+    if (folder.isEmpty())
         return place;
-    QString folder = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(tty)).canonicalFilePath();
-    const QRegularExpression usb_path(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
-    for (; folder.size() > 1; folder = QFileInfo(folder).path()) {
-        const QString name = QFileInfo(folder).fileName();
-        if (!usb_path.match(name).hasMatch())
-            continue;
-        hub_place_of_usb_path(name, place);
-        QFile serial(folder + QStringLiteral("/serial"));
-        if (serial.open(QIODevice::ReadOnly))
-            place.adapter_serial = QString::fromUtf8(serial.readAll()).trimmed();
-        break;
-    }
+    hub_place_of_usb_path(QFileInfo(folder).fileName(), place);
+    place.adapter_serial = sysfs_text(folder + QStringLiteral("/serial"));
 #else
     Q_UNUSED(device);
 #endif
     return place;
+}
+
+AdapterDetails adapter_details_of(const QString &device)
+{
+#ifdef Q_OS_WIN
+    for (const AdapterDetails &adapter : list_adapter_details()) {
+        if (adapter.system_location.compare(device, Qt::CaseInsensitive) == 0)
+            return adapter;
+    }
+    AdapterDetails unknown;
+    unknown.system_location = device;
+    return unknown;
+#else
+    AdapterDetails adapter;
+    adapter.system_location = device;
+    adapter.port_name = QFileInfo(device).fileName();
+    const QString folder = usb_device_folder(device);
+    if (folder.isEmpty())
+        return adapter;
+    adapter.serial_number = sysfs_text(folder + QStringLiteral("/serial"));
+    adapter.manufacturer = sysfs_text(folder + QStringLiteral("/manufacturer"));
+    adapter.description = sysfs_text(folder + QStringLiteral("/product"));
+    const QString vendor = sysfs_text(folder + QStringLiteral("/idVendor"));
+    const QString product = sysfs_text(folder + QStringLiteral("/idProduct"));
+    if (!vendor.isEmpty() && !product.isEmpty())
+        adapter.vid_pid = vendor.toLower() + QLatin1Char(':') + product.toLower();
+    return adapter;
+#endif
 }
 
 QStringList list_port_names()

@@ -32,6 +32,10 @@ struct AdapterDetails
 // The machine's serial ports with their details (none of TESSIK_EXTRA_PORTS).
 QVector<AdapterDetails> list_adapter_details();
 
+// One port's details, found from its device (/dev/ttyUSB0, \\.\COM3) alone:
+// on Linux from sysfs, without listing every tty the system has.
+AdapterDetails adapter_details_of(const QString &device);
+
 // The USB identity in a Windows device instance ID: "USB\VID_0403&PID_6001\A5028"
 // or "FTDIBUS\VID_0403+PID_6001+A5028A\0000" give vid_pid "0403:6001" and
 // serial_number "A5028" or "A5028A"; a serial part made up by Windows (with

@@ -31,9 +31,18 @@ QString history_result(PortResult result, FailReason reason)
 }
 
 RunRecorder::RunRecorder(HistoryWriter *writer, RunContext context, QObject *parent)
-    : QObject(parent), writer(writer), context(std::move(context)),
-      adapters(writer ? list_adapter_details() : QVector<AdapterDetails>())
+    : QObject(parent), writer(writer), context(std::move(context))
 {}
+
+// Looked up once per device, while the port is there to ask: a row written
+// after the adapter was pulled keeps what it was.
+AdapterDetails RunRecorder::adapter_of(const QString &device) const
+{
+    auto known = adapters.constFind(device);
+    if (known == adapters.cend())
+        known = adapters.insert(device, adapter_details_of(device));
+    return *known;
+}
 
 void RunRecorder::watch(RunEvents *run)
 {
@@ -85,13 +94,9 @@ HistoryRow RunRecorder::row_of_port(const QString &port) const
     row.tool_version = context.tool_version;
     row.port = port;
     row.device = context.devices.value(port, device_name(port));
-    const QString canonical = QFileInfo(row.device).canonicalFilePath();
-    for (const AdapterDetails &adapter : adapters) {
-        if (adapter.system_location == row.device || adapter.system_location == canonical) {
-            row.adapter_serial = adapter.serial_number;
-            row.adapter_vid_pid = adapter.vid_pid;
-        }
-    }
+    const AdapterDetails adapter = adapter_of(row.device);
+    row.adapter_serial = adapter.serial_number;
+    row.adapter_vid_pid = adapter.vid_pid;
     const RunContext image = images.value(port, context);
     row.image_path = image.image_path;
     row.image_size = image.image_size;

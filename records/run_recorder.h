@@ -7,6 +7,7 @@
 #include "records/history_row.h"
 #include "records/record_settings.h"
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -57,7 +58,9 @@ private:
 
     HistoryWriter *writer;
     RunContext context;
-    QVector<AdapterDetails> adapters; // listed once, and only when rows are written
+    AdapterDetails adapter_of(const QString &device) const;
+
+    mutable QHash<QString, AdapterDetails> adapters; // by device, looked up at a port's first row
     QMap<QString, int> rates;         // the rate each port's current attempt found
     QMap<QString, PortFacts> facts;   // what each port's current attempt found out
     QMap<QString, RunContext> images; // the image each port's current attempt read: its path, size and SHA-256
