@@ -228,11 +228,14 @@ void PortUpdate::step_handshake(const QByteArray &input, qint64 now)
         fail(FailReason::port_lost);
         return;
     }
-    const bool opening = handshake->step() == HandshakeStep::opening;
+    const HandshakeStep before = handshake->step();
     handshake->feed(input);
     handshake->tick(now);
-    if (opening && handshake->step() != HandshakeStep::opening && damaged != 1)
+    if (before == HandshakeStep::opening && handshake->step() != HandshakeStep::opening && damaged != 1)
         log(messages::update_starts(name));
+    if (before == HandshakeStep::waiting_ok && handshake->step() == HandshakeStep::waiting_boot_loader
+        && start_ladder_unscanned(now))
+        return;
     if (handshake->step() == HandshakeStep::handed_over) {
         if (rung_at >= 0)
             reset_by = QLatin1String(reset_rung_word(rungs.at(rung_at)));

@@ -151,6 +151,7 @@ private:
     void step_reset(qint64 now);
     void await_boot_loader(qint64 now);
     bool climb_ladder(qint64 now);
+    bool start_ladder_unscanned(qint64 now);
     void start_reset_command(qint64 now);
     bool reset_command_over(qint64 now);
     ResetFields reset_fields() const;

@@ -65,6 +65,27 @@ void PortUpdate::await_boot_loader(qint64 now)
     handshake->wait_for_boot_loader(now);
 }
 
+// The rate came without a scan (--baud, a loop's probe) and the application
+// left every "+++" unanswered: it is as dead as one no scan found, so the
+// fixture's rungs come first and the operator is asked, not left to guess.
+// False when the ladder is under way already or the rate was scanned.
+bool PortUpdate::start_ladder_unscanned(qint64 now)
+{
+    if (options.known_rate <= 0 || rung_at >= 0)
+        return false;
+    damaged = 1;
+    rungs = reset_rungs(options.reset);
+    rung_at = 0;
+    if (rungs.front() != ResetRung::operator_press) {
+        start_rung(now);
+        return true;
+    }
+    // The update requests under way are the operator's 10 s.
+    log(messages::app_damaged());
+    emit reset_needed();
+    return false;
+}
+
 // After a rung that brought no boot loader; false at the top of the ladder.
 bool PortUpdate::climb_ladder(qint64 now)
 {

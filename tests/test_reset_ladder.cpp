@@ -60,16 +60,19 @@ struct LadderRun
     QStringList heard;
     QString reset_by;
     FailReason reason = FailReason::not_started;
+    int prompts = 0;
 };
 
-// A dead module's update, 10 ms a step until handed over or failed (no operator).
-LadderRun climb(const ResetOptions &reset, bool wired = true)
+// A dead module's update, 10 ms a step until handed over or failed (no
+// operator); with known_rate, as --baud gives it, no scan said it was dead.
+LadderRun climb(const ResetOptions &reset, bool wired = true, int known_rate = 0)
 {
     ManualClock clock;
     LadderRun run;
     UpdateOptions options;
     options.clock = &clock;
     options.reset = reset;
+    options.known_rate = known_rate;
     options.image = std::make_shared<Image>(Image{"a.bin", QByteArray(128, 'x'), QByteArray()});
     options.open_transport = [&](const QString &) {
         return std::make_unique<LadderLine>(clock, run.heard, wired);
@@ -79,8 +82,9 @@ LadderRun climb(const ResetOptions &reset, bool wired = true)
                      [&run](const PortFacts &facts) { run.reset_by = facts.reset_by; });
     QObject::connect(&update, &PortUpdate::finished,
                      [&run](PortResult, FailReason why) { run.reason = why; });
+    QObject::connect(&update, &PortUpdate::reset_needed, [&run] { ++run.prompts; });
     update.prepare_update();
-    update.get_scan_result(false, QStringLiteral("115200"), 0, 0);
+    update.get_scan_result(known_rate > 0, QStringLiteral("115200"), 0, 0);
     for (int step = 0; step < 6000 && update.running() && !update.transferring(); ++step) {
         clock.advance(10);
         update.check_reset();
@@ -162,6 +166,20 @@ private slots:
         QCOMPARE(run.heard.mid(0, 4),
                  QStringList({"t=0 RTS=1", "t=100 RTS=0", "t=100 request", "t=200 request"}));
         QCOMPARE(run.heard.value(run.heard.indexOf("t=10100 request") + 1), QStringLiteral("t=11700 +++"));
+        QCOMPARE(run.prompts, 1);
+
+        // A rate given without a scan: the "+++" left unanswered sends the
+        // module up the same ladder, and without rungs the operator is asked.
+        run = climb({"R1|W0.1|R0", QString()}, true, 115200);
+        const int pulse = run.heard.indexOf(QRegularExpression("t=\\d+ RTS=1"));
+        QVERIFY(pulse > 0);
+        QCOMPARE(run.heard.mid(0, pulse).filter("+++").size(), pulse - 1);
+        QVERIFY2(run.heard.at(pulse - 1).endsWith(" request"), qPrintable(run.heard.join(", ")));
+        QCOMPARE(run.reset_by, QStringLiteral("line"));
+        QCOMPARE(run.prompts, 0);
+        run = climb({}, true, 115200);
+        QCOMPARE(run.prompts, 1);
+        QCOMPARE(run.reason, FailReason::reset_timeout);
     }
 
     // RTS pulled by the sequence resets the module, in a run and in a
