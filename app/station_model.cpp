@@ -76,6 +76,14 @@ void StationModel::reset_needed(const QString &port, qint64 now_ms)
     }
 }
 
+void StationModel::resetting(const QString &port, const QString &by)
+{
+    if (PortTileData *tile = find(port)) {
+        tile->state = TileState::resetting;
+        tile->reset_by = by;
+    }
+}
+
 void StationModel::progress(const QString &port, qint64 bytes_sent, qint64 total_bytes)
 {
     PortTileData *tile = find(port);
@@ -177,6 +185,9 @@ QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool 
         return StationWords::tr("scanning for the baud rate");
     case TileState::starting:
         return StationWords::tr("%1 baud: starting the boot loader").arg(tile.baud);
+    case TileState::resetting:
+        return tile.reset_by == QLatin1String("line") ? StationWords::tr("resetting the module by its serial lines")
+                                                      : StationWords::tr("resetting the module by the reset command");
     case TileState::press_reset:
         return StationWords::tr("press the module's reset button: %1 s left").arg(reset_seconds_left);
     case TileState::sending:
@@ -203,6 +214,8 @@ QString tile_heading_words(const PortTileData &tile, int reset_seconds_left, boo
         return StationWords::tr("entering the boot loader");
     case TileState::press_reset:
         return StationWords::tr("press reset: %1 s left").arg(reset_seconds_left);
+    case TileState::resetting:
+        return StationWords::tr("resetting");
     case TileState::failed:
         return StationWords::tr("failed (%1)").arg(QLatin1String(reason_code(tile.reason)));
     default:
@@ -214,6 +227,8 @@ QString tile_reason_words(const PortTileData &tile)
 {
     if (tile.state == TileState::press_reset)
         return StationWords::tr("the application does not answer");
+    if (tile.state == TileState::resetting)
+        return tile_state_words(tile, 0, false);
     if (tile.state == TileState::failed)
         return QCoreApplication::translate("outcome", reason_meaning(tile.reason));
     return QString();

@@ -12,6 +12,7 @@ enum class TileState {
     waiting,     // for a module to be put in (a fixture loop) or for its turn
     scanning,    // for the application's baud rate
     starting,    // rate found: the AT commands into the boot loader
+    resetting,   // the application is dead: the fixture resets the module
     press_reset, // the application is dead: the operator has 10 s
     sending,
     verifying, // the image is sent: the boot check runs
@@ -31,6 +32,7 @@ struct PortTileData
     FailReason reason = FailReason::ok;
     QString module_id;
     qint64 reset_deadline_ms = 0; // press_reset: when the prompt runs out
+    QString reset_by;             // resetting: "line" or "command"
     int units_ok = 0;
     int units_failed = 0;
 
@@ -71,6 +73,7 @@ public:
     void attempt_started(const QString &port);
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port, qint64 now_ms);
+    void resetting(const QString &port, const QString &by);
     void progress(const QString &port, qint64 bytes_sent, qint64 total_bytes);
     void module_identified(const QString &port, const QString &module_id);
     void version_known(const QString &version);

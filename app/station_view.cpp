@@ -27,6 +27,7 @@ TileColours colours_of(TileState state)
     switch (state) {
     case TileState::ok: return {"#e3f4e1", "#3c9a3c"};
     case TileState::failed: return {"#fbe3e1", "#c62828"};
+    case TileState::resetting:
     case TileState::press_reset: return {"#fff4d6", "#e0a000"};
     case TileState::sending:
     case TileState::verifying: return {"#e3eefb", "#3a78c2"};
@@ -246,6 +247,10 @@ void StationView::watch(RunSession *session)
     });
     connect(session, &RunEvents::rate_found, this, [this, on_port](const QString &port, int baud) {
         station.rate_found(port, baud);
+        on_port(port);
+    });
+    connect(session, &RunEvents::resetting, this, [this, on_port](const QString &port, const QString &by) {
+        station.resetting(port, by);
         on_port(port);
     });
     connect(session, &RunEvents::reset_needed, this, [this, on_port](const QString &port) {

@@ -138,6 +138,9 @@ void SessionReport::watch(RunSession *session)
         writer.to_file(format_log_line(QDateTime::currentDateTime(), warning));
         put(stderr, warning + QLatin1Char('\n'));
     });
+    QObject::connect(session, &RunEvents::resetting, [this](const QString &port, const QString &by) {
+        event(QStringLiteral("resetting"), {{QStringLiteral("port"), port}, {QStringLiteral("by"), by}});
+    });
     QObject::connect(session, &RunEvents::reset_needed, [this](const QString &port) {
         event(QStringLiteral("reset_needed"), {{QStringLiteral("port"), port}});
         rates.remove(port);

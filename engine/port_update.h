@@ -102,6 +102,8 @@ signals:
     void notice(NoticeKind kind, const QString &title, const QString &text);
     void rate_found(int baud);
     void reset_needed();
+    // A rung of the reset ladder begins: "line" (the sequence) or "command".
+    void resetting(const QString &by);
     void image_taken(const QString &path, qint64 bytes, const QString &sha256);
     void module_identified(const QString &module_id);
     // Just before finished(): what this attempt found out.

@@ -12,6 +12,8 @@
 void PortUpdate::start_rung(qint64 now)
 {
     const ResetRung rung = rungs.at(rung_at);
+    if (rung != ResetRung::operator_press)
+        emit resetting(QLatin1String(reset_rung_word(rung)));
     switch (rung) {
     case ResetRung::line:
         log_port(messages::reset_by_line(options.reset.sequence));

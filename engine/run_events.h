@@ -25,6 +25,7 @@ signals:
     void notice(const QString &port, NoticeKind kind, const QString &title, const QString &text);
     void rate_found(const QString &port, int baud);
     void reset_needed(const QString &port);
+    void resetting(const QString &port, const QString &by);
     void image_taken(const QString &port, const QString &path, qint64 bytes, const QString &sha256);
     void module_identified(const QString &port, const QString &module_id);
     // The adapter's latency timer (-1: unknown) once the port is open for the

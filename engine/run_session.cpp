@@ -52,6 +52,7 @@ void RunSession::relay(RunEvents *source)
     connect(source, &RunEvents::notice, this, &RunEvents::notice);
     connect(source, &RunEvents::rate_found, this, &RunEvents::rate_found);
     connect(source, &RunEvents::reset_needed, this, &RunEvents::reset_needed);
+    connect(source, &RunEvents::resetting, this, &RunEvents::resetting);
     connect(source, &RunEvents::image_taken, this, &RunEvents::image_taken);
     connect(source, &RunEvents::module_identified, this, &RunEvents::module_identified);
     connect(source, &RunEvents::facts_known, this, &RunEvents::facts_known);

@@ -50,6 +50,18 @@ private slots:
                  m.rate_found(port, 57600);
              },
              TileState::starting, "57600 baud", 0, 0},
+            {"the fixture resets a dead module", false,
+             [](StationModel &m) {
+                 m.attempt_started(port);
+                 m.resetting(port, QStringLiteral("line"));
+             },
+             TileState::resetting, "by its serial lines", 0, 0},
+            {"the ladder reaches the operator", false,
+             [](StationModel &m) {
+                 m.resetting(port, QStringLiteral("command"));
+                 m.reset_needed(port, 0);
+             },
+             TileState::press_reset, "press the module's reset button", 0, 0},
             {"sending", false,
              [](StationModel &m) {
                  m.attempt_started(port);

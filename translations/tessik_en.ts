@@ -234,6 +234,18 @@
         <source>the application does not answer</source>
         <translation>the application does not answer</translation>
     </message>
+    <message>
+        <source>resetting the module by its serial lines</source>
+        <translation>resetting the module by its serial lines</translation>
+    </message>
+    <message>
+        <source>resetting the module by the reset command</source>
+        <translation>resetting the module by the reset command</translation>
+    </message>
+    <message>
+        <source>resetting</source>
+        <translation>resetting</translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
