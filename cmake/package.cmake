@@ -31,9 +31,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # are in libqt5gui5; the programs do not link it directly, so dpkg-shlibdeps
 # cannot see that need.
 # Likewise the SQLite driver of Qt SQL (libqt5sql5-sqlite), which the
-# history database is opened with.
+# history database is opened with, and libpq5, opened to read a connection
+# string.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt5gui5 (>= ${Qt5Gui_VERSION_MAJOR}.${Qt5Gui_VERSION_MINOR}), libqt5sql5-sqlite")
+  "libqt5gui5 (>= ${Qt5Gui_VERSION_MAJOR}.${Qt5Gui_VERSION_MINOR}), libqt5sql5-sqlite, libpq5")
 # The central history database (--central-db) needs Qt's PostgreSQL driver;
 # the window's Chinese texts need a CJK font, which a desktop may lack (its
 # message boxes then show empty squares).

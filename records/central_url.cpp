@@ -200,6 +200,8 @@ CentralUrl parse_central_url(const QString &text)
 
 bool central_db_holds_password(const QString &text)
 {
+    if (text.trimmed().isEmpty())
+        return false;
     const CentralUrl url = parse_central_url(text);
     return url.valid() ? url.holds_password() : may_hold_password(text);
 }
