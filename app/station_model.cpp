@@ -186,8 +186,9 @@ QString tile_state_words(const PortTileData &tile, int reset_seconds_left, bool 
     case TileState::starting:
         return StationWords::tr("%1 baud: starting the boot loader").arg(tile.baud);
     case TileState::resetting:
-        return tile.reset_by == QLatin1String("line") ? StationWords::tr("resetting the module by its serial lines")
-                                                      : StationWords::tr("resetting the module by the reset command");
+        return tile.reset_by == QLatin1String("line")
+                   ? StationWords::tr("resetting the module by its serial lines")
+                   : StationWords::tr("resetting the module by the reset command");
     case TileState::press_reset:
         return StationWords::tr("press the module's reset button: %1 s left").arg(reset_seconds_left);
     case TileState::sending:

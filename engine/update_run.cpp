@@ -94,7 +94,8 @@ void UpdateRun::start_port(int index)
     });
     connect(update, &PortUpdate::rate_found, this, [this, port](int baud) { emit rate_found(port, baud); });
     connect(update, &PortUpdate::reset_needed, this, [this, port] { emit reset_needed(port); });
-    connect(update, &PortUpdate::resetting, this, [this, port](const QString &by) { emit resetting(port, by); });
+    connect(update, &PortUpdate::resetting, this,
+            [this, port](const QString &by) { emit resetting(port, by); });
     connect(update, &PortUpdate::image_taken, this, [this, port](const QString &path, qint64 bytes, const QString &sha) {
         emit image_taken(port, path, bytes, sha);
     });

@@ -19,8 +19,9 @@ ConnectionSettings read_connection_string(const QString &text)
     const auto free_options = reinterpret_cast<FreeOptions>(libpq.resolve("PQconninfoFree"));
     const auto free_memory = reinterpret_cast<FreeMemory>(libpq.resolve("PQfreemem"));
     if (!parse || !free_options || !free_memory) {
-        read.error = QStringLiteral("libpq, which reads connection strings, cannot be loaded (%1); install libpq5")
-                         .arg(libpq.errorString());
+        read.error =
+            QStringLiteral("libpq, which reads connection strings, cannot be loaded (%1); install libpq5")
+                .arg(libpq.errorString());
         return read;
     }
     char *message = nullptr;

@@ -42,8 +42,8 @@ private slots:
             {"listed", false, [](StationModel &) {}, TileState::idle, "ready", 0, 0},
             {"in the run", false, [](StationModel &m) { m.run_started({port}, 0); }, TileState::waiting,
              "waiting to start", 0, 0},
-            {"scanning", false, [](StationModel &m) { m.attempt_started(port); }, TileState::scanning, "scanning",
-             0, 0},
+            {"scanning", false, [](StationModel &m) { m.attempt_started(port); }, TileState::scanning,
+             "scanning", 0, 0},
             {"rate found", false,
              [](StationModel &m) {
                  m.attempt_started(port);
@@ -68,8 +68,8 @@ private slots:
                  m.progress(port, 3000, 4000);
              },
              TileState::sending, "sending 75%", 0, 0},
-            {"all sent, no check", false, [](StationModel &m) { m.progress(port, 4000, 4000); }, TileState::sending,
-             "sending 100%", 0, 0},
+            {"all sent, no check", false, [](StationModel &m) { m.progress(port, 4000, 4000); },
+             TileState::sending, "sending 100%", 0, 0},
             {"all sent, the boot check runs", true, [](StationModel &m) { m.progress(port, 4000, 4000); },
              TileState::verifying, "verifying", 0, 0},
             {"ok", false, end(PortResult::success, FailReason::ok), TileState::ok, "ok", 1, 0},
