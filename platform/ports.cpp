@@ -175,6 +175,13 @@ void hub_place_of_usb_path(const QString &usb_path, UsbPlace &place)
 #ifndef Q_OS_WIN
 namespace {
 
+// /sys, or $TESSIK_SYSFS_ROOT: a tree of a test's own.
+QString sysfs_root()
+{
+    const QByteArray root = qgetenv("TESSIK_SYSFS_ROOT");
+    return root.isEmpty() ? QStringLiteral("/sys") : QFile::decodeName(root);
+}
+
 // /sys/class/tty/ttyUSB0/device leads into the USB device's folder, such as
 // .../usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0: the last folder named like a USB
 // device path is the adapter. Empty where the port is not on USB.
@@ -183,7 +190,7 @@ QString usb_device_folder(const QString &device)
     const QString tty = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
     if (tty.isEmpty())
         return QString();
-    QString folder = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(tty)).canonicalFilePath();
+    QString folder = QFileInfo(sysfs_root() + QStringLiteral("/class/tty/%1/device").arg(tty)).canonicalFilePath();
     const QRegularExpression usb_path(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
     for (; folder.size() > 1; folder = QFileInfo(folder).path()) {
         if (usb_path.match(QFileInfo(folder).fileName()).hasMatch())
@@ -481,9 +488,7 @@ int adapter_latency_timer_ms(const QString &device)
     const QString name = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
     if (name.isEmpty())
         return -1;
-    const QByteArray root = qgetenv("TESSIK_SYSFS_ROOT");
-    QFile timer((root.isEmpty() ? QStringLiteral("/sys") : QFile::decodeName(root))
-                + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer"));
+    QFile timer(sysfs_root() + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer"));
     if (!timer.open(QIODevice::ReadOnly))
         return -1;
     return parse_latency_timer(timer.read(16));

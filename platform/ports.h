@@ -44,7 +44,8 @@ void usb_ids_from_instance_id(const QString &instance_id, AdapterDetails &adapte
 
 // Where a USB adapter is plugged, for a command that powers its hub port:
 // uhubctl's location (1-1) and port (4) of the USB device path 1-1.4.
-// Empty where the system does not tell (not USB, not Linux).
+// Empty where the system does not tell (not USB, not Linux). Like the
+// details above, read below /sys, or $TESSIK_SYSFS_ROOT for tests.
 struct UsbPlace
 {
     QString adapter_serial;

@@ -209,25 +209,36 @@ private slots:
     }
 
     // The command is run with the port's words filled in, its exit status
-    // logged; with no reset sequence DTR and RTS are never touched.
+    // logged; with no reset sequence DTR and RTS are never touched. The
+    // pty is given a USB adapter on hub port 1-1.4 in a sysfs of the test's.
     void a_dead_module_reset_by_a_command()
     {
         QTemporaryDir dir;
         SimModule sim({"--app-baud", "none"});
         QVERIFY(sim.start());
+        const QString tty = QFileInfo(QFileInfo(sim.link()).canonicalFilePath()).fileName();
+        const QString adapter = dir.filePath("sys/devices/usb1/1-1/1-1.4");
+        QVERIFY(QDir().mkpath(adapter + "/1-1.4:1.0/" + tty) && QDir().mkpath(dir.filePath("sys/class/tty/" + tty)));
+        QVERIFY(QFile::link(adapter + "/1-1.4:1.0/" + tty, dir.filePath("sys/class/tty/" + tty + "/device")));
+        QVERIFY(!write_file(dir, "sys/devices/usb1/1-1/1-1.4/serial", "A50285BI\n").isEmpty());
         const QString words = dir.filePath("words");
         const QString command =
             QStringLiteral("sh -c 'printf \"%s\\n\" \"$@\" > %1; kill -USR1 %2; exit 3' reset "
-                           "{port} {device} {hub_location}:{hub_port}")
+                           "{port} {device} {hub_location}:{hub_port} {adapter_serial}")
                 .arg(words)
                 .arg(sim.processId());
-        const Run run = run_tool({"--json", "--no-history", "--file", write_image(dir, 300), "--port",
+        QProcessEnvironment env = shim_environment(dir.path());
+        env.insert("TESSIK_SYSFS_ROOT", dir.filePath("sys"));
+        const QString db = dir.filePath("history.sqlite");
+        const Run run = run_tool({"--json", "--history-db", db, "--file", write_image(dir, 300), "--port",
                                   sim.link(), "--reset-command", command},
-                                 90000, shim_environment(dir.path()));
+                                 90000, env);
         QCOMPARE(run.exit_code, 0);
-        QCOMPARE(QString::fromUtf8(file_bytes(words)), sim.link() + "\n" + sim.link() + "\n:\n");
+        QCOMPARE(QString::fromUtf8(file_bytes(words)), sim.link() + "\n" + sim.link() + "\n1-1:4\nA50285BI\n");
         QCOMPARE(run.of("port_end").value(0).value("reset_by").toString(), QStringLiteral("command"));
         QVERIFY(log_texts(run).contains(sim.link() + ": the reset command ended: exit status 3"));
+        const Run rows = run_tool({"--history", "--json", "--history-db", db});
+        QVERIFY2(rows.out.contains("\"adapter_serial\":\"A50285BI\""), qPrintable(rows.out));
         // Only the serial flags change (low latency on every open): DTR and RTS stay as opened.
         for (const QString &name : QDir(dir.path()).entryList({"pts-*.lines"})) {
             for (const QByteArray &line : file_bytes(dir.filePath(name)).split('\n'))
